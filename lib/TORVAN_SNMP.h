@@ -1,0 +1,102 @@
+/*
+ * TORVAN_SNMP.h: interface of the crate SNMP access library.
+ *
+ * Lifecycle: SnmpInit once (loads TORVAN-CRATE-MIB and translates every object
+ * name), SnmpOpen per crate, any number of accessor calls with the handle,
+ * SnmpClose per handle, SnmpCleanup once at the end.
+ *
+ * Every transfer and accessor blocks for one synchronous SNMPv2c exchange
+ * (0.1 s per attempt, 3 retries). Failures are reported on standard error and
+ * returned as failure values: 0 for integers, 0.0 for doubles, NULL for text.
+ * Text returned by snmpGetString and getOutputName is allocated for the
+ * caller, who releases it with free().
+ */
+#ifndef TORVAN_SNMP_H
+#define TORVAN_SNMP_H
+
+#include <stddef.h>
+#include "netsnmplib.h"
+
+/* The library's log function is called syslog, as its callers expect; where the
+ * C library has a syslog of its own, the library's is linked under another name
+ * so that neither the C library's nor Net-SNMP's logging is taken over. */
+#ifndef _WIN32
+#define syslog TORVAN_syslog
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Handle of one open session; NULL means no session. */
+typedef void* HSNMP;
+
+/* Communities compiled in: gets carry the read community, sets the write one. */
+extern const char* const readCommunity;
+extern const char* const writeCommunity;
+
+/* Rows of the catalogue's tables, as the accessors' index parameters address them. */
+enum {
+    CHANNEL_ROWS = 1100,   /* rows 0 to 999 are translated */
+    SENSOR_ROWS = 12,      /* rows 0 to 7 are translated */
+    COMMUNITY_ROWS = 4,
+    FAN_ROWS = 6,
+    OID_CAPACITY = 128     /* sub-identifiers of one catalogue identifier */
+};
+
+/* ---- Frame: logging, Winsock, sessions ---- */
+
+/* Newly allocated copy of str with its terminator; NULL for NULL or when out of memory. */
+char* StrDup(const char* str);
+
+/* Writes the formatted text and one newline on standard output; priority
+ * (3 error, 6 informational, 7 debug) is neither printed nor used to filter. */
+void syslog(int priority, const char* format, ...)
+#ifdef __GNUC__
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
+
+/* Starts Windows Sockets 2.2 and prints the outcome on standard output; returns NULL. */
+char* winsock_startup(void);
+/* Releases Windows Sockets; the result is not examined. */
+void winsock_cleanup(void);
+
+/* Loads the MIB, translates the catalogue and starts Winsock: 1 on success, 0 when
+ * the module cannot be loaded or a name does not resolve (the reason is logged). */
+int SnmpInit(void);
+/* Releases Winsock; sessions are closed by SnmpClose beforehand. */
+void SnmpCleanup(void);
+/* Opens an SNMPv2c session to ipAddress (a Net-SNMP peer name, "host" or
+ * "host:port"); sends nothing. NULL on failure, with the reason logged. */
+HSNMP SnmpOpen(const char* ipAddress);
+/* Closes the session; NULL is ignored. */
+void SnmpClose(HSNMP m_sessp);
+
+/* ---- Typed transfers: one request with one variable, one response ---- */
+
+int snmpGetInt(HSNMP m_sessp, const oid* parameter, size_t length);
+int snmpSetInt(HSNMP m_sessp, const oid* parameter, size_t length, int value);
+double snmpGetDouble(HSNMP m_sessp, const oid* parameter, size_t length);
+double snmpSetDouble(HSNMP m_sessp, const oid* parameter, size_t length, double value);
+char* snmpGetString(HSNMP m_sessp, const oid* parameter, size_t length);
+
+/* ---- Accessors: one get or set of one crate object each ---- */
+
+#define GET(function, result, transfer, Object) \
+    result function(HSNMP m_sessp);
+#define GET_ROW(function, result, transfer, Object, index, rows) \
+    result function(HSNMP m_sessp, int index);
+#define SET(function, result, transfer, Object, type) \
+    result function(HSNMP m_sessp, type value);
+#define SET_ROW(function, result, transfer, Object, index, rows, type) \
+    result function(HSNMP m_sessp, int index, type value);
+#define SET_CONST(function, result, transfer, Object, constant) \
+    result function(HSNMP m_sessp);
+#include "accessors.def"
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TORVAN_SNMP_H */
