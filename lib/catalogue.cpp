@@ -85,6 +85,17 @@ bool translateRun(const Row* first, const Row* last)
     return true;
 }
 
+/* Loads a MIB module by name. read_module hands back the MIB tree whether or
+ * not it found the module, so the module's entry in Net-SNMP's list of known
+ * modules tells whether it was parsed: its import count stays -1 until then. */
+bool loadModule(const char* name)
+{
+    if (read_module(name) == nullptr)
+        return false;
+    const struct module* mp = find_module(which_module(name));
+    return mp != nullptr && mp->no_imports >= 0;
+}
+
 }  // namespace
 
 int SnmpInit(void)
@@ -92,7 +103,7 @@ int SnmpInit(void)
     syslog(LOG_DEBUG, "*** Initialise SNMP ***");
     init_snmp("VuzizEvir");
     init_mib();
-    if (read_module("TORVAN-CRATE-MIB") == nullptr) {
+    if (!loadModule("TORVAN-CRATE-MIB")) {
         syslog(LOG_ERR, "Unable to load SNMP MIB file \"%s\"", "TORVAN-CRATE-MIB");
         return 0;
     }
