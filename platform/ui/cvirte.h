@@ -1,0 +1,21 @@
+/*
+ * cvirte.h: start-up of the panel run-time.
+ */
+#ifndef KOVO_CVIRTE_H
+#define KOVO_CVIRTE_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Starts the run-time: makes standard output line-buffered (so that its lines
+ * and standard error's keep their order in one log) and chooses the front end
+ * from the environment. hInstance and reserved are not used; argv is the
+ * program's argument vector, ending in NULL. Returns 1 on success, 0 on failure. */
+int InitCVIRTEEx(int hInstance, char* argv[], void* reserved);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KOVO_CVIRTE_H */
