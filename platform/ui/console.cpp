@@ -125,26 +125,27 @@ void show(const Words&)
 void help(const Words&);
 
 // The operator's commands: the word that starts the line, how many words
-// follow it, what it does, and how it is written.
+// follow it, what it does, how it is written and what it means.
 struct Command {
     const char* word;
     size_t arguments;
     void (*perform)(const Words& words);
     const char* usage;
+    const char* meaning;
 };
 const Command commands[] = {
-    {"set", 2, set, "set CONTROL VALUE    enter VALUE into a toggle (0 or 1) or a numeric"},
-    {"press", 1, press, "press CONTROL        press a command button"},
-    {"event", 2, event, "event CONTROL CODE   send event CODE to the control's callback"},
-    {"show", 0, show, "show                 list the controls and their values"},
-    {"help", 0, help, "help                 list these commands"},
+    {"set", 2, set, "set CONTROL VALUE", "enter VALUE into a toggle (0 or 1) or a numeric"},
+    {"press", 1, press, "press CONTROL", "press a command button"},
+    {"event", 2, event, "event CONTROL CODE", "send event CODE to the control's callback"},
+    {"show", 0, show, "show", "list the controls and their values"},
+    {"help", 0, help, "help", "list these commands"},
 };
 
 void help(const Words&)
 {
     fprintf(stderr, "CONTROL is a control's name or id; end of input quits.\n");
     for (const Command& command : commands)
-        fprintf(stderr, "  %s\n", command.usage);
+        fprintf(stderr, "  %-20s %s\n", command.usage, command.meaning);
 }
 
 void perform(const std::string& line)
