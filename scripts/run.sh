@@ -10,7 +10,9 @@ build=$(pwd)/${KOVO_BUILD_DIR:-build}
 
 ready=$(mktemp -u)
 mkfifo "$ready"
-"$build/sim/crate-sim" --listen udp:127.0.0.1:1161 >"$ready" &
+# The simulated crate reads control commands on its standard input; the
+# terminal belongs to the program, so the simulated crate gets none.
+"$build/sim/crate-sim" --listen udp:127.0.0.1:1161 </dev/null >"$ready" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null; wait "$sim" 2>/dev/null; rm -f "$ready"' EXIT
 exec 3<"$ready"
