@@ -34,6 +34,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -361,8 +362,9 @@ const toml::table* findPanel(const toml::table& file, int resourceId)
 
 int uiReadPanelFile(const char* name, int resourceId, UiPanel* panel)
 {
+    std::error_code error;
     std::ifstream stream(name, std::ios::binary);
-    if (!stream)
+    if (!std::filesystem::is_regular_file(name, error) || !stream)
         return UI_ERR_FILE;
     std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
     if (stream.bad())
