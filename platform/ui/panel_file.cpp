@@ -102,9 +102,19 @@ bool isIdentifier(std::string_view text)
     return true;
 }
 
-// True when format holds exactly one conversion of a double (flags, digits of
-// width and precision, then one of f F e E g G a A), besides any "%%". A
-// width or precision taken from an argument ('*') is refused: there is none.
+// Moves i past at most two decimal digits of format; false when a third follows.
+bool skipDigits(std::string_view format, size_t* i)
+{
+    for (int digits = 0; *i < format.size() && std::isdigit(static_cast<unsigned char>(format[*i])); ++*i)
+        if (++digits > 2)
+            return false;
+    return true;
+}
+
+// True when format holds exactly one conversion of a double (flags, a width
+// and a precision of up to two digits each, then one of f F e E g G a A),
+// besides any "%%". A width or precision taken from an argument ('*') is
+// refused: there is none to take.
 bool oneDoubleConversion(std::string_view format)
 {
     int conversions = 0;
@@ -115,11 +125,10 @@ bool oneDoubleConversion(std::string_view format)
             continue;
         while (i < format.size() && std::string_view("-+ #0").find(format[i]) != std::string_view::npos)
             ++i;
-        while (i < format.size() && std::isdigit(static_cast<unsigned char>(format[i])))
-            ++i;
-        if (i < format.size() && format[i] == '.')
-            for (++i; i < format.size() && std::isdigit(static_cast<unsigned char>(format[i]));)
-                ++i;
+        if (!skipDigits(format, &i))
+            return false;
+        if (i < format.size() && format[i] == '.' && !skipDigits(format, &++i))
+            return false;
         if (i >= format.size() || std::string_view("fFeEgGaA").find(format[i]) == std::string_view::npos)
             return false;
         ++conversions;

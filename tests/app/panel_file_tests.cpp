@@ -33,7 +33,7 @@ label = "Level [V]"
 min = -5.0
 max = 5
 value = 1.5
-format = "%.2f V"
+format = "%+08.2f V"
 
 [[panel.control]]
 id = 4
@@ -79,7 +79,7 @@ TEST(PanelFile, GoodFileBecomesTheModelItDescribes)
     EXPECT_EQ(numeric.minimum, -5.0);
     EXPECT_EQ(numeric.maximum, 5.0);  // an integer in the file
     EXPECT_EQ(numeric.value, 1.5);
-    EXPECT_EQ(uiFormatValue(&numeric), "1.50 V");
+    EXPECT_EQ(uiFormatValue(&numeric), "+0001.50 V");
     EXPECT_EQ(numeric.callback, nullptr);
     EXPECT_EQ(numeric.row, -1);
 
@@ -154,6 +154,8 @@ TEST(PanelFile, EveryKindOfBadFileIsRefusedWithOneMessageNamingFileAndLine)
          "11: format \"%f %f\" must hold exactly one conversion of a number, such as %.3f\n"},
         {"format with a width argument", numeric + "format = \"%*f\"\n",
          "11: format \"%*f\" must hold exactly one conversion of a number, such as %.3f\n"},
+        {"format wider than a panel", numeric + "format = \"%.100f\"\n",
+         "11: format \"%.100f\" must hold exactly one conversion of a number, such as %.3f\n"},
         {"controls not an array of tables", "[[panel]]\nresource = 1\nname = \"TEST\"\ncontrol = 3\n",
          "4: \"control\" must be written as [[panel.control]] tables\n"},
         {"panel without name", "[[panel]]\nresource = 1\n", "1: a panel needs \"name\"\n"},
