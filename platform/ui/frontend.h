@@ -31,25 +31,25 @@ enum UiKind { UI_TOGGLE, UI_NUMERIC, UI_COMMAND };
 
 /* One control of a loaded panel. */
 struct UiControl {
-    int id;                   /* the id the program addresses it by (e.g. PANEL_VSET) */
+    int id = 0;               /* the id the program addresses it by (e.g. PANEL_VSET) */
     std::string name;         /* e.g. "VSET"; the header's macro is <panel name>_<name> */
-    UiKind kind;
+    UiKind kind = UI_COMMAND;
     std::string label;        /* text shown beside the control; the name when the file gives none */
-    double value;             /* toggles 0 or 1, numerics within [minimum, maximum], commands 0 */
-    double minimum, maximum;  /* numerics only */
+    double value = 0.0;       /* toggles 0 or 1, numerics within [minimum, maximum], commands 0 */
+    double minimum = 0.0, maximum = 0.0;  /* numerics only */
     std::string format;       /* numerics only: printf text with exactly one double conversion */
     std::string callbackName; /* empty when no callback is bound */
-    CtrlCallbackPtr callback; /* resolved when the panel loaded; NULL when none is bound */
-    int row, column;          /* grid position for a graphical front end; -1 when the file gives none */
+    CtrlCallbackPtr callback = nullptr;  /* resolved when the panel loaded; NULL when none is bound */
+    int row = -1, column = -1;  /* grid position for a graphical front end; -1 when the file gives none */
 };
 
 /* One loaded panel. */
 struct UiPanel {
-    int handle;               /* as returned by LoadPanel; 0 once discarded */
-    int resourceId;           /* the panel's number in its file */
+    int handle = 0;           /* as returned by LoadPanel; 0 once discarded */
+    int resourceId = 0;       /* the panel's number in its file */
     std::string name;         /* e.g. "PANEL", the prefix of the header's control ids */
     std::string title;        /* window title; the name when the file gives none */
-    bool displayed;           /* DisplayPanel was called: the operator can act on it */
+    bool displayed = false;   /* DisplayPanel was called: the operator can act on it */
     std::vector<UiControl> controls;  /* in the file's order */
 };
 

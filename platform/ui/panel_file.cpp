@@ -272,7 +272,7 @@ int bindCallback(const toml::table& table, UiControl* control)
 
 int readControl(const toml::table& table, UiControl* control)
 {
-    *control = UiControl{0, "", UI_COMMAND, "", 0.0, 0.0, 0.0, "", "", nullptr, -1, -1};
+    *control = UiControl{};
     if (readKind(table, &control->kind) || checkControlKeys(table, control->kind) ||
         require(table, "id", "a control") || readInt(table, "id", 1, 1000000, &control->id) ||
         require(table, "name", "a control") || readString(table, "name", &control->name))

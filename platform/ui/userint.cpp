@@ -123,10 +123,10 @@ int LoadPanel(int parentPanelHandle, const char* fileName, int panelResourceId)
     UiPanel panel;
     if (int status = uiReadPanelFile(fileName, panelResourceId, &panel))
         return status;
+    int handle = static_cast<int>(panels.size()) + 1;
+    panel.handle = handle;
     panels.push_back(std::move(panel));
-    panels.back().handle = static_cast<int>(panels.size());
-    panels.back().displayed = false;
-    return panels.back().handle;
+    return handle;
 }
 
 int DisplayPanel(int panel)

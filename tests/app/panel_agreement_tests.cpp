@@ -3,10 +3,9 @@
 // panel, and that the panel file binds each callback to its control.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
-#include <regex>
-#include <sstream>
 
 #include "frontend.h"
 #include "kovo_uir.h"
@@ -29,13 +28,14 @@ namespace {
 std::map<std::string, int> headerIds(const std::string& prefix)
 {
     std::ifstream file(KOVO_SOURCE_DIR "/app/kovo_uir.h");
-    std::stringstream text;
-    text << file.rdbuf();
-    std::string s = text.str();
     std::map<std::string, int> ids;
-    std::regex define("#define " + prefix + "_(\\w+) +(\\d+)");
-    for (std::sregex_iterator m(s.begin(), s.end(), define), end; m != end; ++m)
-        ids[(*m)[1]] = std::stoi((*m)[2]);
+    std::string line;
+    while (std::getline(file, line)) {
+        char name[64];
+        int id = 0;
+        if (sscanf(line.c_str(), "#define %63s %d", name, &id) == 2 && std::string(name).rfind(prefix + "_", 0) == 0)
+            ids[name + prefix.size() + 1] = id;
+    }
     return ids;
 }
 
