@@ -95,6 +95,12 @@ bool exchange(const char* transfer, HSNMP m_sessp, const oid* parameter, size_t 
     return success;
 }
 
+/* True for the value types that hold a number the transfers accept. */
+bool isNumber(u_char type)
+{
+    return type == ASN_OPAQUE_FLOAT || type == ASN_OPAQUE_DOUBLE || type == ASN_INTEGER;
+}
+
 /* The number a variable of a numeric type holds; false for any other type. */
 bool numberOf(const netsnmp_variable_list& vars, double* number)
 {
@@ -103,7 +109,7 @@ bool numberOf(const netsnmp_variable_list& vars, double* number)
     else if (vars.type == ASN_OPAQUE_DOUBLE && vars.val.doubleVal != nullptr)
         *number = *vars.val.doubleVal;
     else if (vars.type == ASN_INTEGER && vars.val.integer != nullptr)
-        *number = static_cast<int>(*vars.val.integer);
+        *number = static_cast<double>(*vars.val.integer);
     else
         return false;
     return true;
@@ -122,32 +128,34 @@ int truncateToInt(double number)
     return static_cast<int>(number);
 }
 
-/* A newly allocated text of a variable of an accepted type; NULL for any
- * other type or when out of memory. Octet strings are copied unchanged with a
- * terminator; numbers are formatted in a buffer that holds the whole text. */
-char* textOf(const netsnmp_variable_list& vars)
+/* A newly allocated copy of an octet string with a terminator added. */
+char* copyOf(const netsnmp_variable_list& vars)
 {
-    if (vars.type == ASN_OCTET_STR) {
-        char* text = static_cast<char*>(malloc(vars.val_len + 1));
-        if (text == nullptr)
-            return nullptr;
-        if (vars.val_len > 0)
-            memcpy(text, vars.val.string, vars.val_len);
-        text[vars.val_len] = '\0';
-        return text;
-    }
+    char* text = static_cast<char*>(malloc(vars.val_len + 1));
+    if (text == nullptr)
+        return nullptr;
+    if (vars.val_len > 0)
+        memcpy(text, vars.val.string, vars.val_len);
+    text[vars.val_len] = '\0';
+    return text;
+}
+
+/* A newly allocated text of a number: "%9f" for floats, "%9d" for integers,
+ * in a buffer of at least 10 bytes that always holds the whole text. */
+char* formatted(const netsnmp_variable_list& vars)
+{
     double number = 0.0;
     if (!numberOf(vars, &number))
         return nullptr;
     const bool integer = vars.type == ASN_INTEGER;
-    const int whole = static_cast<int>(number);
-    int needed = integer ? snprintf(nullptr, 0, "%9d", whole) : snprintf(nullptr, 0, "%9f", number);
-    size_t size = needed < 9 ? 10 : static_cast<size_t>(needed) + 1;
+    const long whole = integer ? *vars.val.integer : 0;
+    const int needed = integer ? snprintf(nullptr, 0, "%9ld", whole) : snprintf(nullptr, 0, "%9f", number);
+    const size_t size = needed < 10 ? 10 : static_cast<size_t>(needed) + 1;
     char* text = static_cast<char*>(malloc(size));
     if (text == nullptr)
         return nullptr;
     if (integer)
-        snprintf(text, size, "%9d", whole);
+        snprintf(text, size, "%9ld", whole);
     else
         snprintf(text, size, "%9f", number);
     return text;
@@ -206,11 +214,12 @@ char* snmpGetString(HSNMP m_sessp, const oid* parameter, size_t length)
 {
     char* value = nullptr;
     bool ok = exchange("snmpGetString", m_sessp, parameter, length, nullptr, [&](const netsnmp_variable_list& vars) {
-        if (vars.type != ASN_OCTET_STR && vars.type != ASN_OPAQUE_FLOAT && vars.type != ASN_OPAQUE_DOUBLE &&
-            vars.type != ASN_INTEGER)
+        if (vars.type != ASN_OCTET_STR && !isNumber(vars.type))
             return;
         free(value);  // a later accepted variable replaces an earlier one
-        value = textOf(vars);
+        value = vars.type == ASN_OCTET_STR ? copyOf(vars) : formatted(vars);
+        if (value == nullptr)
+            fprintf(stderr, "snmpGetString: cannot allocate the text\n");
     });
     if (!ok) {
         free(value);
