@@ -1,0 +1,35 @@
+// This file contains the interface of the output capture: the program's
+// standard output and error, still passed on byte for byte to where they went
+// before, and kept in order for the window's output pane.
+#ifndef KOVO_UI_QT_OUTPUT_CAPTURE_H
+#define KOVO_UI_QT_OUTPUT_CAPTURE_H
+
+#include <string>
+#include <vector>
+
+/* A run of bytes that the program wrote on one stream. */
+struct CapturedText {
+    bool error;          /* written on standard error */
+    std::string bytes;
+};
+
+/* Puts pipes in place of file descriptors 1 and 2 and starts a reader thread
+ * that copies whatever arrives to the original descriptors at once and queues
+ * it for captureTake. notify is called on the reader thread when text has been
+ * queued and no notification is pending (until captureTake is next called).
+ * Also arranges for captureStop at exit. Returns true at once when already
+ * capturing; false, changing nothing, when the pipes or the thread cannot be
+ * made. */
+bool captureStart(void (*notify)(void));
+
+/* The text queued since the last call, oldest first, in the order it was read.
+ * With drain set, first flushes stdout and stderr and reads all that the pipes
+ * hold, so that everything written before this call is included. */
+std::vector<CapturedText> captureTake(bool drain);
+
+/* Flushes stdio, passes on and queues all that the pipes hold, puts the
+ * original descriptors 1 and 2 back and stops the reader. Later output goes
+ * straight to the original descriptors. Does nothing when not capturing. */
+void captureStop(void);
+
+#endif /* KOVO_UI_QT_OUTPUT_CAPTURE_H */

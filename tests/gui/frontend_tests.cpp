@@ -1,0 +1,348 @@
+// This file contains the in-process tests of the graphical front end on Qt's
+// offscreen platform, all under a comma-decimal locale: the window built from
+// a panel file, operator actions compared with the console front end's, values
+// set by the program, refused input, the busy cursor, the output pane and the
+// end of the loop.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTextBlock>
+#include <QTimer>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "frontend.h"
+#include "output_pane.h"
+#include "panel_window.h"
+
+namespace {
+
+// One call of a test callback.
+struct Call {
+    int panel, control, event;
+    bool operator==(const Call&) const = default;
+};
+std::vector<Call> calls;
+Qt::CursorShape cursorInCallback;  // the override cursor's shape when GuiBusyCB ran
+QWidget* busyWindow;              // where GuiBusyCB tries to act again
+
+// SWITCH, GAIN and GO record their calls; LEVEL has no callback; BUSY looks
+// at the cursor and tries to act again; PRINT writes on both streams; STOP
+// quits with 7.
+const char* const panelText = R"([[panel]]
+resource = 1
+name = "TEST"
+title = "Test & panel"
+
+[[panel.control]]
+id = 2
+name = "SWITCH"
+kind = "toggle"
+label = "Switch & more"
+callback = "GuiRecordCB"
+row = 0
+column = 1
+
+[[panel.control]]
+id = 3
+name = "LEVEL"
+kind = "numeric"
+label = "Level"
+min = -5
+max = 5
+format = "%.3f"
+row = 0
+column = 0
+
+[[panel.control]]
+id = 4
+name = "GAIN"
+kind = "numeric"
+min = 0
+max = 100
+callback = "GuiRecordCB"
+
+[[panel.control]]
+id = 5
+name = "GO"
+kind = "command"
+label = "Go"
+callback = "GuiRecordCB"
+row = 0
+column = 1
+
+[[panel.control]]
+id = 6
+name = "BUSY"
+kind = "command"
+callback = "GuiBusyCB"
+
+[[panel.control]]
+id = 7
+name = "PRINT"
+kind = "command"
+callback = "GuiPrintCB"
+
+[[panel.control]]
+id = 8
+name = "STOP"
+kind = "command"
+callback = "GuiQuitCB"
+)";
+
+enum { SWITCH = 2, LEVEL = 3, GAIN = 4, GO = 5 };
+
+// Starts the front end once for all tests, as InitCVIRTEEx would at a desktop,
+// with the desktop's locale using a decimal comma.
+class GuiEnvironment : public testing::Environment {
+    void SetUp() override
+    {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("LC_ALL", "de_DE.UTF-8", 1);
+        ASSERT_NE(setlocale(LC_ALL, ""), nullptr) << "the locale de_DE.UTF-8 is missing: run scripts/setup.sh";
+        setlocale(LC_ALL, "C");
+        static char name[] = "frontend_tests";
+        static char* argv[] = {name, nullptr};
+        ASSERT_EQ(uiGraphicalFrontend.start(1, argv), 1);
+        uiUseFrontend(&uiGraphicalFrontend);
+    }
+};
+const testing::Environment* const environment = testing::AddGlobalTestEnvironment(new GuiEnvironment);
+
+// A displayed test panel and its window, discarded after the test.
+struct Gui : testing::Test {
+    std::string folder = std::filesystem::temp_directory_path() / ("kovo-gui-" + std::to_string(getpid()));
+    int panel = 0;
+    QWidget* window = nullptr;
+
+    void SetUp() override
+    {
+        calls.clear();
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder + "/test.uir") << panelText;
+        panel = LoadPanel(0, (folder + "/test.uir").c_str(), 1);
+        ASSERT_GT(panel, 0);
+        ASSERT_EQ(DisplayPanel(panel), 0);
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (top->objectName() == "TEST" && top->isVisible())
+                window = top;
+        ASSERT_NE(window, nullptr);
+    }
+    void TearDown() override
+    {
+        DiscardPanel(panel);
+        std::filesystem::remove_all(folder);
+    }
+
+    template <typename Widget>
+    Widget* widget(const char* name)
+    {
+        auto* found = window->findChild<Widget*>(name);
+        EXPECT_NE(found, nullptr) << name;
+        return found;
+    }
+    void type(const char* field, const QString& text)
+    {
+        widget<QLineEdit>(field)->selectAll();
+        QTest::keyClicks(widget<QLineEdit>(field), text);
+        QTest::keyClick(widget<QLineEdit>(field), Qt::Key_Return);
+    }
+    QString message() { return widget<QLabel>(messageLineName)->text(); }
+    double number(int control)
+    {
+        double value = 0;
+        EXPECT_EQ(GetCtrlVal(panel, control, &value), 0);
+        return value;
+    }
+    // The calls that the console front end makes for these operator lines.
+    std::vector<Call> viaConsole(const std::string& lines)
+    {
+        std::istringstream input(lines);
+        uiUseFrontend(&uiConsoleFrontend);
+        uiConsoleInput = &input;
+        calls.clear();
+        RunUserInterface();
+        uiConsoleInput = &std::cin;
+        uiUseFrontend(&uiGraphicalFrontend);
+        return calls;
+    }
+};
+
+}  // namespace
+
+extern "C" int GuiRecordCB(int panel, int control, int event, void*, int, int)
+{
+    calls.push_back({panel, control, event});
+    return 0;
+}
+
+extern "C" int GuiBusyCB(int panel, int control, int event, void*, int, int)
+{
+    calls.push_back({panel, control, event});
+    cursorInCallback = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+    QTest::mouseClick(busyWindow->findChild<QPushButton*>("GO"), Qt::LeftButton);
+    QTest::mouseClick(busyWindow->findChild<QCheckBox*>("SWITCH"), Qt::LeftButton);
+    return 0;
+}
+
+extern "C" int GuiPrintCB(int, int, int event, void*, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    printf("Vset=%f\n", 24.5);
+    fprintf(stderr, "a failure\n");
+    fflush(stdout);
+    write(STDOUT_FILENO, "\xc3", 1);  // one character split across two writes
+    write(STDOUT_FILENO, "\xa4 umlaut\n", 9);
+    printf("no end");
+    return 0;
+}
+
+extern "C" int GuiQuitCB(int, int, int event, void*, int, int)
+{
+    if (event == EVENT_COMMIT)
+        QuitUserInterface(7);
+    return 0;
+}
+
+TEST_F(Gui, ThePanelIsAWindowOfItsControlsOnTheFilesGrid)
+{
+    EXPECT_EQ(window->windowTitle(), "Test & panel");
+    EXPECT_EQ(widget<QCheckBox>("SWITCH")->text(), "Switch && more");  // shown with its '&', no shortcut
+    EXPECT_EQ(widget<QPushButton>("GO")->text(), "Go");
+    EXPECT_EQ(widget<QLineEdit>("LEVEL")->text(), "0.000");
+    EXPECT_EQ(widget<QLineEdit>("GAIN")->text(), "0");
+    auto* grid = window->findChild<QGridLayout*>();
+    ASSERT_NE(grid, nullptr);
+    // LEVEL and SWITCH are where the file puts them; GO, whose cell SWITCH
+    // took, and the controls without a row get rows of their own below.
+    int row, column, rowSpan, columnSpan;
+    grid->getItemPosition(grid->indexOf(widget<QCheckBox>("SWITCH")), &row, &column, &rowSpan, &columnSpan);
+    EXPECT_EQ(std::pair(row, column), std::pair(0, 1));
+    grid->getItemPosition(grid->indexOf(widget<QLineEdit>("LEVEL")->parentWidget()), &row, &column, &rowSpan,
+                          &columnSpan);
+    EXPECT_EQ(std::pair(row, column), std::pair(0, 0));
+    EXPECT_EQ(grid->rowCount(), 6);
+}
+
+TEST_F(Gui, EachKindOfControlRaisesTheEventsTheConsoleRaisesForTheSameAction)
+{
+    std::vector<Call> console = viaConsole("set SWITCH 1\nset GAIN 42.5\nset LEVEL -2.5\npress GO\n");
+    ASSERT_EQ(console.size(), 3u);
+    SetCtrlVal(panel, SWITCH, 0);
+    SetCtrlVal(panel, GAIN, 0.0);
+    SetCtrlVal(panel, LEVEL, 0.0);
+
+    calls.clear();
+    QTest::mouseClick(widget<QCheckBox>("SWITCH"), Qt::LeftButton);
+    type("GAIN", "42.5");
+    type("LEVEL", "-2.5");  // held without a callback
+    QTest::mouseClick(widget<QPushButton>("GO"), Qt::LeftButton);
+    EXPECT_EQ(calls, console);
+    int toggle = 0;
+    GetCtrlVal(panel, SWITCH, &toggle);
+    EXPECT_EQ(toggle, 1);
+    EXPECT_EQ(number(GAIN), 42.5);
+    EXPECT_EQ(number(LEVEL), -2.5);
+    EXPECT_EQ(widget<QLineEdit>("LEVEL")->text(), "-2.500");  // shown again in the file's format
+
+    // Leaving a field as it is shown, or pressing Enter on it, commits nothing.
+    calls.clear();
+    type("GAIN", "42.5");
+    QTest::keyClick(widget<QLineEdit>("GAIN"), Qt::Key_Return);
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(Gui, ValuesSetByTheProgramAreShownAndRaiseNoCallback)
+{
+    EXPECT_EQ(SetCtrlVal(panel, SWITCH, 1), 0);
+    EXPECT_EQ(SetCtrlVal(panel, LEVEL, 3.25), 0);
+    EXPECT_EQ(SetCtrlVal(panel, GAIN, 99.5), 0);
+    EXPECT_TRUE(widget<QCheckBox>("SWITCH")->isChecked());
+    EXPECT_EQ(widget<QLineEdit>("LEVEL")->text(), "3.250");
+    EXPECT_EQ(widget<QLineEdit>("GAIN")->text(), "99.5");
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(Gui, NumbersUseTheDecimalPointWhateverTheDesktopsLocaleSays)
+{
+    EXPECT_STREQ(setlocale(LC_MONETARY, nullptr), "de_DE.UTF-8");  // Qt did take the desktop's locale
+    EXPECT_STREQ(setlocale(LC_NUMERIC, nullptr), "C");
+    char printed[32];
+    snprintf(printed, sizeof printed, "Vset=%f", 24.5);
+    EXPECT_STREQ(printed, "Vset=24.500000");
+    EXPECT_EQ(strtod("2,5", nullptr), 2.0);
+
+    type("LEVEL", "2,5");
+    EXPECT_EQ(message(), "LEVEL takes a number, not \"2,5\"");
+    EXPECT_EQ(number(LEVEL), 0.0);
+    EXPECT_EQ(widget<QLineEdit>("LEVEL")->text(), "0.000");
+    type("LEVEL", "1,000");
+    EXPECT_EQ(message(), "LEVEL takes a number, not \"1,000\"");
+    type("LEVEL", "nan");
+    EXPECT_EQ(message(), "LEVEL takes a number, not \"nan\"");
+    type("LEVEL", "1e1");
+    EXPECT_EQ(message(), "10 is outside the range of LEVEL, -5 to 5");
+    EXPECT_EQ(number(LEVEL), 0.0);
+    type("LEVEL", " +1.25 ");
+    EXPECT_EQ(message(), "");
+    EXPECT_EQ(number(LEVEL), 1.25);
+    EXPECT_EQ(widget<QLineEdit>("LEVEL")->text(), "1.250");
+    EXPECT_TRUE(calls.empty());
+}
+
+TEST_F(Gui, ACallbackRunsAloneUnderABusyCursor)
+{
+    busyWindow = window;
+    cursorInCallback = Qt::ArrowCursor;
+    QTest::mouseClick(widget<QPushButton>("BUSY"), Qt::LeftButton);
+    EXPECT_EQ(cursorInCallback, Qt::WaitCursor);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    // The clicks made while BUSY's callback ran reached no callback and changed nothing.
+    ASSERT_EQ(calls.size(), 1u);
+    EXPECT_EQ(calls[0], (Call{panel, 6, EVENT_COMMIT}));
+    EXPECT_FALSE(widget<QCheckBox>("SWITCH")->isChecked());
+    int toggle = -1;
+    GetCtrlVal(panel, SWITCH, &toggle);
+    EXPECT_EQ(toggle, 0);
+}
+
+TEST_F(Gui, ThePaneShowsWhatTheProgramWritesWithErrorsMarked)
+{
+    auto* pane = widget<QPlainTextEdit>(outputPaneName);
+    ASSERT_NE(pane, nullptr);
+    EXPECT_TRUE(pane->isReadOnly());
+    QTest::mouseClick(widget<QPushButton>("PRINT"), Qt::LeftButton);
+    // Each stream's lines in their order; the two streams' relative order is
+    // the order the bytes were read in, which the test does not fix.
+    QStringList out, err;
+    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next()) {
+        bool error = block.begin() != block.end() && block.begin().fragment().charFormat().boolProperty(errorTextProperty);
+        (error ? err : out) << block.text();
+    }
+    ASSERT_GE(out.size(), 3);
+    EXPECT_EQ(out.mid(out.size() - 3), (QStringList{"Vset=24.500000", u8"\u00e4 umlaut", "no end"}));
+    ASSERT_GE(err.size(), 1);
+    EXPECT_EQ(err.back(), "a failure");
+}
+
+TEST_F(Gui, ClosingTheWindowEndsTheLoopAsQuitUserInterfaceDoes)
+{
+    QTimer::singleShot(0, window, [this] { window->close(); });
+    EXPECT_EQ(RunUserInterface(), 0);
+    EXPECT_TRUE(window->isVisible());  // the program discards the panel itself
+    QTimer::singleShot(0, window, [this] { QTest::mouseClick(widget<QPushButton>("STOP"), Qt::LeftButton); });
+    EXPECT_EQ(RunUserInterface(), 7);
+}
