@@ -1,0 +1,300 @@
+// model.cpp: This file contains the crate model of the simulator: the object
+// table, values and their text form, the built-in crate, the voltage ramps and
+// the rules that a write must pass.
+#include "sim.h"
+
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+
+namespace sim {
+
+std::array<ObjectInfo, objectCount> objects = {{
+#define OBJECT(name, record, origin, initial, limit) \
+    {#name, Record::record, Origin::origin, initial, limit, {}, Kind::integer, false, false, 0, 0},
+#include "objects.def"
+}};
+
+Simulation simulation;
+
+namespace {
+
+// Highest MIB index of each tabulated record, from the MIB's index ranges.
+int highestIndex(Record record)
+{
+    switch (record) {
+    case Record::crate: return 0;
+    case Record::channel: return 1000;
+    case Record::sensor: return 12;
+    case Record::community: return 4;
+    case Record::fan: return 6;
+    }
+    return 0;
+}
+
+double lastWall = 0;
+double operatingCarry = 0;      // fraction of a second not yet added to the operating times
+
+// Moves one channel's measured values one time step: the sense voltage toward
+// the set voltage at the rise or fall rate while the channel and the crate are
+// on, toward 0 at the fall rate otherwise; the current follows the load.
+void rampChannel(Row& channel, bool crateOn, double load, double dt)
+{
+    const bool on = crateOn && channel[outputSwitch].integer == 1;
+    const double target = on ? channel[outputVoltage].real : 0.0;
+    double v = channel[outputMeasurementSenseVoltage].real;
+    const double rate = std::max(0.0f, on && v < target ? channel[outputVoltageRiseRate].real
+                                                        : channel[outputVoltageFallRate].real);
+    v = v < target ? std::min(target, v + rate * dt) : std::max(target, v - rate * dt);
+    channel[outputMeasurementSenseVoltage].real = static_cast<float>(v);
+    channel[outputMeasurementTerminalVoltage].real = static_cast<float>(v);
+    const double current = load > 0 ? v / load : 0.0;
+    channel[outputMeasurementCurrent].real =
+        static_cast<float>(std::min(current, static_cast<double>(channel[outputCurrent].real)));
+}
+
+void moveModel(Crate& crate, double dt)
+{
+    const bool crateOn = crate.scalars[sysMainSwitch].integer == 1;
+    for (auto& [index, channel] : crate.channels)
+        rampChannel(channel, crateOn, crate.loads[index], dt);
+    operatingCarry += dt;
+    const double whole = std::floor(operatingCarry);
+    operatingCarry -= whole;
+    for (Object o : {psOperatingTime, fanOperatingTime}) {
+        int32_t& t = crate.scalars[o].integer;
+        t = static_cast<int32_t>(std::min(2147483647.0, t + whole));
+    }
+}
+
+}  // namespace
+
+// Seconds since the simulator started, on a clock that never jumps.
+double wallSeconds()
+{
+    static const auto start = std::chrono::steady_clock::now();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+Object objectNamed(std::string_view name)
+{
+    for (int o = 0; o < objectCount; ++o)
+        if (name == objects[o].name)
+            return static_cast<Object>(o);
+    return none;
+}
+
+std::string instanceName(Object object, int index)
+{
+    return std::string(objects[object].name) + "." + std::to_string(index);
+}
+
+// Splits "outputVoltage.3" into its object and index; a scalar's index is 0,
+// a table's lies within the table's index range.
+std::optional<std::pair<Object, int>> parseInstanceName(std::string_view name)
+{
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return std::nullopt;
+    const Object object = objectNamed(name.substr(0, dot));
+    const auto digits = name.substr(dot + 1);
+    int index = -1;
+    const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
+    if (object == none || ec != std::errc() || end != digits.data() + digits.size() || digits.empty())
+        return std::nullopt;
+    const Record record = objects[object].record;
+    const bool fits = record == Record::crate ? index == 0 : index >= 1 && index <= highestIndex(record);
+    if (!fits)
+        return std::nullopt;
+    return std::make_pair(object, index);
+}
+
+std::optional<Value> parseValue(Kind kind, std::string_view text)
+{
+    Value value;
+    const char* first = text.data();
+    const char* last = text.data() + text.size();
+    if (kind == Kind::text) {
+        value.text = std::string(text);
+        return value;
+    }
+    if (kind == Kind::integer) {
+        long long n = 0;
+        const auto [end, ec] = std::from_chars(first, last, n);
+        if (text.empty() || ec != std::errc() || end != last || n < INT32_MIN || n > INT32_MAX)
+            return std::nullopt;
+        value.integer = static_cast<int32_t>(n);
+        return value;
+    }
+    float f = 0;
+    const auto [end, ec] = std::from_chars(first, last, f);
+    if (text.empty() || ec != std::errc() || end != last || !std::isfinite(f))
+        return std::nullopt;
+    value.real = f;
+    return value;
+}
+
+std::string formatValue(Kind kind, const Value& value)
+{
+    if (kind == Kind::integer)
+        return std::to_string(value.integer);
+    if (kind == Kind::text)
+        return value.text;
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value.real);
+    return ec == std::errc() ? std::string(buffer, end) : std::string("nan");
+}
+
+double numberOf(Kind kind, const Value& value)
+{
+    switch (kind) {
+    case Kind::integer: return value.integer;
+    case Kind::real: return value.real;
+    case Kind::text: return std::strtod(value.text.c_str(), nullptr);
+    }
+    return 0;
+}
+
+std::map<int, Row>* tableOf(Crate& crate, Record record)
+{
+    switch (record) {
+    case Record::crate: return nullptr;
+    case Record::channel: return &crate.channels;
+    case Record::sensor: return &crate.sensors;
+    case Record::community: return &crate.communities;
+    case Record::fan: return &crate.fans;
+    }
+    return nullptr;
+}
+
+Value* findValue(Crate& crate, Object object, int index)
+{
+    auto* table = tableOf(crate, objects[object].record);
+    if (!table)
+        return index == 0 ? &crate.scalars[object] : nullptr;
+    const auto row = table->find(index);
+    return row == table->end() ? nullptr : &row->second[object];
+}
+
+// A row of a record with every one of its objects at its initial value.
+Row newRow(Record record)
+{
+    Row row;
+    for (int o = 0; o < objectCount; ++o)
+        if (objects[o].record == record)
+            row[o] = parseValue(objects[o].kind, objects[o].initial).value_or(Value{});
+    return row;
+}
+
+void addChannel(Crate& crate, int index, std::string name)
+{
+    Row row = newRow(Record::channel);
+    row[outputName].text = std::move(name);
+    crate.channels[index] = std::move(row);
+    crate.loads[index] = 100.0;
+}
+
+// The built-in crate: 8-channel modules in slots 0, 1 and 3, crate off,
+// channels off at 0 V, eight sensors, six fans, the two communities.
+Crate defaultCrate()
+{
+    Crate crate;
+    crate.scalars = newRow(Record::crate);
+    for (int slot : {0, 1, 3})
+        for (int channel = 0; channel < 8; ++channel)
+            addChannel(crate, 100 * slot + channel + 1, "U" + std::to_string(100 * slot + channel));
+    for (int s = 1; s <= 8; ++s)
+        crate.sensors[s] = newRow(Record::sensor);
+    for (int f = 1; f <= 6; ++f)
+        crate.fans[f] = newRow(Record::fan);
+    const char* names[] = {"ovalis", "kite", "", ""};
+    for (int c = 1; c <= 4; ++c) {
+        crate.communities[c] = newRow(Record::community);
+        crate.communities[c][snmpCommunityName].text = names[c - 1];
+    }
+    deriveValues(crate);
+    return crate;
+}
+
+// Brings the model up to the present: the wall clock moves it while the model
+// is live; a manual model moves only through "advance", a frozen one never.
+void updateModel()
+{
+    const double wall = wallSeconds();
+    const double dt = wall - lastWall;
+    lastWall = wall;
+    if (simulation.mode == Mode::live && dt > 0) {
+        moveModel(simulation.crate, dt);
+        simulation.modelTime += dt;
+    }
+    deriveValues(simulation.crate);
+}
+
+void advanceModel(double seconds)
+{
+    updateModel();
+    if (simulation.mode != Mode::frozen)
+        moveModel(simulation.crate, seconds);
+    simulation.modelTime += seconds;
+    deriveValues(simulation.crate);
+}
+
+// Recomputes the objects that follow from others: the status bits and counts.
+void deriveValues(Crate& crate)
+{
+    const bool crateOn = crate.scalars[sysMainSwitch].integer == 1;
+    crate.scalars[sysStatus].integer = crateOn ? 1 : 0;
+    crate.scalars[outputNumber].integer = static_cast<int32_t>(crate.channels.size());
+    crate.scalars[sensorNumber].integer = static_cast<int32_t>(crate.sensors.size());
+    crate.scalars[fanNumberOfFans].integer = static_cast<int32_t>(crate.fans.size());
+    for (auto& [index, channel] : crate.channels) {
+        const bool on = crateOn && channel[outputSwitch].integer == 1;
+        const float target = on ? channel[outputVoltage].real : 0.0f;
+        const float v = channel[outputMeasurementSenseVoltage].real;
+        channel[outputStatus].integer = (on ? 1 : 0) | (v < target ? 2 : 0) | (v > target ? 4 : 0);
+    }
+}
+
+// The SNMP error status with which a write of `value` (already of the
+// object's kind) is refused, or SNMP_ERR_NOERROR.
+int checkWrite(Crate& crate, Object object, int index, const Value& value)
+{
+    const ObjectInfo& info = objects[object];
+    if (!info.writable)
+        return SNMP_ERR_NOTWRITABLE;
+    if (!findValue(crate, object, index))
+        return SNMP_ERR_NOCREATION;
+    switch (info.kind) {
+    case Kind::integer:
+        return info.bounded && (value.integer < info.low || value.integer > info.high) ? SNMP_ERR_BADVALUE
+                                                                                       : SNMP_ERR_NOERROR;
+    case Kind::text: {
+        const long size = static_cast<long>(value.text.size());
+        return info.bounded && (size < info.low || size > info.high) ? SNMP_ERR_WRONGLENGTH : SNMP_ERR_NOERROR;
+    }
+    case Kind::real:
+        if (!std::isfinite(value.real) || value.real < 0)
+            return SNMP_ERR_BADVALUE;
+        if (info.limit != none && value.real > findValue(crate, info.limit, index)->real)
+            return SNMP_ERR_BADVALUE;
+        return SNMP_ERR_NOERROR;
+    }
+    return SNMP_ERR_GENERR;
+}
+
+// Stores a write that checkWrite accepted. A VME system reset is carried out
+// (reported on standard error) rather than stored: the object reads 0.
+void applyWrite(Crate& crate, Object object, int index, const Value& value)
+{
+    if (object == sysVmeSysReset) {
+        if (value.integer == 1)
+            std::fprintf(stderr, "crate-sim: VME system reset\n");
+        return;
+    }
+    *findValue(crate, object, index) = value;
+    deriveValues(crate);
+}
+
+}  // namespace sim

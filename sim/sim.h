@@ -1,0 +1,133 @@
+// sim.h: This file contains the declarations shared by the parts of the
+// simulated crate: the object table, the crate model, faults, the layout, the
+// control commands and the SNMP agent.
+#pragma once
+
+#include <array>
+#include <csignal>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+namespace sim {
+
+enum class Record { crate, channel, sensor, community, fan };
+enum class Origin { stored, measured, derived };
+enum class Kind { integer, real, text };
+
+// One enumerator per row of objects.def, in its order; `none` marks "no object".
+enum Object : int {
+    none = -1,
+#define OBJECT(name, record, origin, initial, limit) name,
+#include "objects.def"
+    objectCount
+};
+
+// What the simulator knows of one object: its row of objects.def and what the
+// MIB module says of it (identifier, type, access, integer range or text size).
+struct ObjectInfo {
+    const char* name;
+    Record record;
+    Origin origin;
+    const char* initial;
+    Object limit;
+    std::vector<oid> id;
+    Kind kind = Kind::integer;
+    bool writable = false;
+    bool bounded = false;
+    long low = 0, high = 0;
+};
+extern std::array<ObjectInfo, objectCount> objects;
+
+// The value of one object instance; the member used is the one of the object's kind.
+struct Value {
+    int32_t integer = 0;
+    float real = 0;
+    std::string text;
+};
+using Row = std::array<Value, objectCount>;   // one instance of every object; a record uses its own
+
+struct Crate {
+    Row scalars;
+    std::map<int, Row> channels, sensors, communities, fans;   // by MIB index
+    std::map<int, double> loads;                               // channel load resistance, ohm
+};
+
+enum class Mode { live, manual, frozen };
+
+// Faults answer gets or sets of matching instances otherwise than the crate would.
+enum class FaultOn { get, set, any };
+enum class FaultKind { error, type, exception, value, drop };
+struct Fault {
+    std::string target;          // "all", an object name, or an instance name "outputVoltage.3"
+    FaultOn on = FaultOn::any;
+    FaultKind kind = FaultKind::error;
+    int code = 0;                // error status, ASN.1 type, or exception type
+    std::optional<std::string> value;
+};
+
+// The whole simulation: one per process.
+struct Simulation {
+    Crate crate;
+    Mode mode = Mode::live;
+    double modelTime = 0;        // model clock at the last update
+    double delay = 0;            // seconds every answer is held back
+    std::vector<Fault> faults;
+};
+extern Simulation simulation;
+
+extern volatile std::sig_atomic_t keepRunning;   // cleared by SIGINT, SIGTERM and "quit"
+
+constexpr std::size_t maxFaults = 1000;
+constexpr double maxDelay = 60;
+
+// objects and values (model.cpp)
+Object objectNamed(std::string_view name);
+std::string instanceName(Object object, int index);
+std::optional<std::pair<Object, int>> parseInstanceName(std::string_view name);
+std::optional<Value> parseValue(Kind kind, std::string_view text);
+std::string formatValue(Kind kind, const Value& value);
+double numberOf(Kind kind, const Value& value);
+std::map<int, Row>* tableOf(Crate& crate, Record record);
+Value* findValue(Crate& crate, Object object, int index);
+
+// the crate model (model.cpp)
+Row newRow(Record record);
+void addChannel(Crate& crate, int index, std::string name);
+Crate defaultCrate();
+double wallSeconds();
+void updateModel();
+void advanceModel(double seconds);
+void deriveValues(Crate& crate);
+int checkWrite(Crate& crate, Object object, int index, const Value& value);
+void applyWrite(Crate& crate, Object object, int index, const Value& value);
+
+// faults (faults.cpp)
+std::string parseFault(const std::vector<std::string>& words, Fault& fault);
+const Fault* findFault(bool set, Object object, int index);
+int clearFaults(std::string_view target);
+int errorStatusNamed(std::string_view name);
+const char* typeName(int asnType);
+
+// layout (layout.cpp)
+bool loadLayout(const std::string& path, std::string& error);
+
+// control commands (control.cpp)
+std::string runCommand(std::string_view line, int lineNumber);
+void startControl();
+
+// the SNMP agent (agent.cpp)
+bool initAgent(const std::string& stateDir, std::string& error);
+bool resolveObjects(std::string& error);
+void buildIndex();
+bool startAgent(const std::string& address, std::string& bound, std::string& error);
+bool openRequestLog(const std::string& path, std::string& error);
+void stopAgent();
+
+}  // namespace sim

@@ -1,0 +1,80 @@
+// kovo_test_support.h: This file contains the test support shared by the test
+// suites: starting the simulated crate (crate-sim) in a temp folder, talking to
+// its control channel, reading its request log, and running programs to their
+// end with their output captured.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace kovo::test {
+
+// One line of the simulator's request log: one variable of one request.
+struct LogEntry {
+    double time;                       // seconds since the simulator started
+    std::string pdu;                   // "GET", "GETNEXT", "GETBULK", "SET"
+    std::string community, oid;        // oid numeric dotted, no leading dot: "1.3.6.1.4.1.32473...."
+    std::string name;                  // symbolic instance name, e.g. "outputVoltage.3", "" if unknown
+    std::string type;                  // value type of the variable in the request: "NULL", "INTEGER", "OCTET STRING", "OPAQUE FLOAT", ...
+    std::string value;                 // the value's bytes in upper-case hex separated by blanks ("41 C1 99 9A"), "" for NULL
+};
+
+// A running crate-sim; the destructor stops it (SIGTERM, wait) if still
+// running, and removes its folder unless the current test has failed.
+struct Sim {
+    pid_t pid = -1;
+    int port = 0;
+    std::string address;               // "127.0.0.1:PORT", usable as a Net-SNMP peer name
+    std::string dir, logPath;          // its own fresh temp folder and its request log
+    int controlFd = -1;                // write end of its standard input
+    int replyFd = -1;                  // read end of its standard output (ready line, command replies)
+    std::string replyBuffer;           // bytes read from replyFd beyond the last whole line
+    std::string stderrPath;            // its standard error, kept in its folder
+    ~Sim();
+    Sim() = default;
+    Sim(Sim&&) noexcept;
+    Sim& operator=(Sim&&) noexcept;
+    Sim(const Sim&) = delete;
+};
+
+// Starts crate-sim (path from KOVO_BINARY_DIR) in a fresh temp folder with the
+// given layout text (empty: the built-in default layout) listening on `listen`
+// (empty: a free loopback port chosen for it, read back from the ready line),
+// and waits for its ready line. Fails the calling test (ADD_FAILURE, then
+// throws) with the sim's stderr if it does not start. Blocks until ready.
+Sim startSim(const std::string& layoutToml = "", const std::string& listen = "");
+
+// Sends one control command line on the sim's standard input and returns its
+// one-line reply without the newline ("" and a test failure if none comes).
+std::string simCommand(Sim& sim, const std::string& line);
+
+// All request log entries so far (the sim flushes each line as it writes it).
+std::vector<LogEntry> simLog(const Sim& sim);
+
+// What the sim wrote on its standard error so far.
+std::string simStderr(const Sim& sim);
+
+// Stops the sim (SIGTERM) and returns its exit status (128+signal if killed);
+// -1 if it was not running.
+int stopSim(Sim& sim);
+
+struct RunResult {
+    int status;                        // exit code, or 128+signal
+    std::string out, err;
+};
+
+// Runs a program to its end: argv[0] is a path (or a name looked up in PATH);
+// `input` is written to its standard input, then closed; cwd "" = current;
+// env entries "NAME=value" are added to (or override) the current
+// environment. Reads stdout and stderr fully without deadlock.
+RunResult runProgram(const std::vector<std::string>& argv, const std::string& input = "",
+                     const std::string& cwd = "", const std::vector<std::string>& env = {});
+
+// Runs one of Net-SNMP's command-line tools ("snmpget", "snmpset",
+// "snmpwalk", ...) against the sim: SNMPv2c, the given community, the crate
+// MIB module loaded; `options` come before the agent address, `args` after it.
+RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string& community,
+                      const std::vector<std::string>& args, const std::vector<std::string>& options = {});
+
+}  // namespace kovo::test
