@@ -37,9 +37,9 @@ QPlainTextEdit* createOutputPane(void)
     pane->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     QFontMetricsF metrics(pane->font());
     pane->setTabStopDistance(8 * metrics.horizontalAdvance(' '));
-    // Wide enough for a status table line, tall enough for a crate's channels.
+    // Wide enough for a status table line, tall enough for most of a crate's channels.
     pane->setMinimumSize(static_cast<int>(118 * metrics.horizontalAdvance(' ')),
-                         static_cast<int>(14 * metrics.lineSpacing()));
+                         static_cast<int>(24 * metrics.lineSpacing()));
     for (QStringDecoder& decoder : decoders)
         decoder = QStringDecoder(QStringDecoder::Utf8);
     pendingNewline = false;

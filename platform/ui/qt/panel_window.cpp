@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -146,9 +147,13 @@ QWidget* createPanelWindow(const UiPanel* panel, QPlainTextEdit* pane)
     window->setWindowTitle(text(panel->title));
     window->setLocale(numberLocale());
     auto* layout = new QVBoxLayout(window);
+    // The controls keep their natural widths at the left, however wide the pane.
+    auto* controls = new QHBoxLayout;
     auto* grid = new QGridLayout;
     layOut(grid, window, panel);
-    layout->addLayout(grid);
+    controls->addLayout(grid);
+    controls->addStretch(1);
+    layout->addLayout(controls);
     if (pane != nullptr)
         layout->addWidget(pane, 1);
     else

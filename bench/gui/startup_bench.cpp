@@ -1,0 +1,106 @@
+// This file contains the start-up benchmark of the panel program's two front
+// ends, in the same run against the same simulated crate: from the process's
+// start to its window exposed on a private X server, and to the console front
+// end's panel and prompt on a terminal. The target for the window is 300 ms.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "gui_session.h"
+
+using namespace kovo::gui;
+
+namespace {
+
+std::string display;
+std::string runtimeFolder;
+
+const std::string program = KOVO_BINARY_DIR "/app/kovo_uir";
+const std::string programFolder = KOVO_BINARY_DIR "/app";
+const std::string mibDirs = "MIBDIRS=" KOVO_BINARY_DIR "/mib:/usr/share/snmp/mibs/ietf";
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The program at a desktop: the GUI hook says "shown" on descriptor 3 as soon
+// as the window is exposed, then closes it, which ends the program.
+void windowShown(benchmark::State& state)
+{
+    for (auto _ : state) {
+        int shown[2];
+        if (pipe(shown) != 0) {
+            state.SkipWithError("no pipe");
+            return;
+        }
+        auto start = std::chrono::steady_clock::now();
+        Child child = spawn({program}, programFolder,
+                            {"DISPLAY=" + display, mibDirs, "LANG=C.UTF-8", "XDG_RUNTIME_DIR=" + runtimeFolder,
+                             "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so",
+                             "KOVO_GUI_HOOK=tell 3; close"},
+                            true, shown[1]);
+        close(shown[1]);
+        std::string said;
+        bool ok = readUntil(shown[0], "shown\n", &said, 60000);
+        state.SetIterationTime(secondsSince(start));
+        close(shown[0]);
+        Finished run = finish(&child, 60000);
+        if (!ok || run.status != 0) {
+            state.SkipWithError(("the window did not show: " + run.err).c_str());
+            return;
+        }
+    }
+}
+
+// The same program without a display: the console front end shows the panel
+// and its prompt on standard error; "press QUIT" ends it.
+void consoleShown(benchmark::State& state)
+{
+    for (auto _ : state) {
+        auto start = std::chrono::steady_clock::now();
+        Child child = spawn({program}, programFolder, {mibDirs, "LANG=C.UTF-8"}, true);
+        std::string err;
+        bool ok = readUntil(child.err, "Type help for the commands.", &err, 60000);
+        state.SetIterationTime(secondsSince(start));
+        const char quit[] = "press QUIT\n";
+        ok = ok && write(child.terminal, quit, sizeof quit - 1) == sizeof quit - 1;
+        Finished run = finish(&child, 60000);
+        if (!ok || run.status != 0) {
+            state.SkipWithError(("the console panel did not show: " + err + run.err).c_str());
+            return;
+        }
+    }
+}
+
+BENCHMARK(windowShown)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+BENCHMARK(consoleShown)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+
+}  // namespace
+
+// The X server and the simulated crate (its own crate, on the program's
+// compiled-in address) serve every run of both benchmarks.
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    Child server, sim;
+    display = startXvfb(&server);
+    std::string why;
+    setenv("MIBDIRS", KOVO_BINARY_DIR "/mib:/usr/share/snmp/mibs/ietf", 1);
+    sim = startCrateSim("", "udp:127.0.0.1:1161", &why);
+    runtimeFolder = makeFolder();
+    if (display.empty() || sim.pid < 0) {
+        fprintf(stderr, "gui_startup_bench: %s\n", display.empty() ? "Xvfb did not start" : why.c_str());
+        stopChild(&server);
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    stopChild(&sim);
+    stopChild(&server);
+    removeFolder(runtimeFolder);
+    benchmark::Shutdown();
+    return 0;
+}

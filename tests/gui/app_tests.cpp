@@ -1,0 +1,112 @@
+// This file contains the end-to-end test of the panel program's window: the
+// real program against the simulated crate on a private X server, under a
+// comma-decimal locale, with the status button pressed in its window. The
+// channel status table must be on standard output and in the window's pane.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "gui_session.h"
+
+using namespace kovo::gui;
+
+namespace {
+
+// Three channels in slot 0 and one at the far end of the walk.
+const char* const layout = R"(base = "empty"
+model = "frozen"
+
+[[slot]]
+slot = 0
+names = ["ch0", "ch1", "ch2"]
+outputVoltage = 24.5
+outputCurrent = 0.125
+
+[[channel]]
+slot = 3
+channel = 7
+outputName = "last"
+outputVoltage = 12.25
+)";
+
+const std::vector<std::string> startUp = {
+    "*** Initialise SNMP ***",
+    "*** Translate OIDs ***",
+    "",
+    "Ps Serial Number: psSerialNumber.0",
+    "*** Initialise SNMP done ***",
+    "The Winsock 2.2 dll was found okay",
+    "SNMP session for host \"127.0.0.1:1161\" opened",
+};
+
+// How each table line begins, in walk order; the measurements follow.
+const std::vector<std::string> tableStarts = {
+    "  0 ch0\t[0]\tVset=24.5\tIset=0.125\t",
+    "  1 ch1\t[0]\tVset=24.5\tIset=0.125\t",
+    "  2 ch2\t[0]\tVset=24.5\tIset=0.125\t",
+    "307 last\t[0]\tVset=12.25\tIset=1\t",
+};
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> all;
+    std::istringstream split(text);
+    for (std::string line; std::getline(split, line);)
+        all.push_back(line);
+    return all;
+}
+
+}  // namespace
+
+TEST(PanelWindow, TheStatusButtonPrintsTheTableOnStandardOutputAndInThePane)
+{
+    std::string folder = makeFolder();
+    std::ofstream(folder + "/layout.toml") << layout;
+    std::string why;
+    Child sim = startCrateSim(folder + "/layout.toml", "udp:127.0.0.1:1161", &why);
+    ASSERT_GT(sim.pid, 0) << why;
+    Child server;
+    std::string display = startXvfb(&server);
+    ASSERT_NE(display, "");
+
+    Child app = spawn({KOVO_BINARY_DIR "/app/kovo_uir"}, KOVO_BINARY_DIR "/app",
+                      {"DISPLAY=" + display, "LC_ALL=de_DE.UTF-8", "MIBDIRS=" KOVO_TEST_MIBDIRS,
+                       "XDG_RUNTIME_DIR=" + folder, "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so",
+                       "KOVO_GUI_HOOK=press STATUS; pane " + folder + "/pane.txt; press QUIT",
+                       "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"},
+                      true);
+    Finished run = finish(&app, 120000);
+    stopChild(&server);
+    stopChild(&sim);
+    std::ifstream paneFile(folder + "/pane.txt");
+    std::stringstream pane;
+    pane << paneFile.rdbuf();
+    removeFolder(folder);
+
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.status, 0) << run.err;
+    ASSERT_TRUE(paneFile.is_open()) << "the window never showed:\n" << run.err;
+
+    // Standard output: start-up, the table with the point as decimal mark, and shut-down.
+    std::vector<std::string> out = lines(run.out);
+    ASSERT_EQ(out.size(), startUp.size() + tableStarts.size() + 1) << run.out;
+    const std::regex tableLine(R"(\s*\d+ \S+\t\[\d\]\tVset=\S+\tIset=\S+\tImon=\S+\tVmon=\S+\tVterm=\S+\tRUp=\S+\tRDn=\S+)");
+    for (size_t i = 0; i < out.size(); ++i) {
+        if (i < startUp.size()) {
+            EXPECT_EQ(out[i], startUp[i]);
+        } else if (i - startUp.size() < tableStarts.size()) {
+            EXPECT_EQ(out[i].rfind(tableStarts[i - startUp.size()], 0), 0u) << out[i];
+            EXPECT_TRUE(std::regex_match(out[i], tableLine)) << out[i];
+            EXPECT_EQ(out[i].find(','), std::string::npos) << out[i];
+        } else {
+            EXPECT_EQ(out[i], "SNMP session closed");
+        }
+    }
+
+    // The pane: the same lines up to the table's last, when the window was still up.
+    std::vector<std::string> shown = lines(pane.str());
+    out.pop_back();
+    EXPECT_EQ(shown, out);
+}
