@@ -473,8 +473,9 @@ bool dropped(const netsnmp_pdu* pdu)
 
 void releaseHeld(unsigned int, void* entry)
 {
-    const auto it = *static_cast<std::list<Held>::iterator*>(entry);
-    delete static_cast<std::list<Held>::iterator*>(entry);
+    const auto it = std::find_if(held.begin(), held.end(), [&](const Held& h) { return &h == entry; });
+    if (it == held.end())
+        return;
     updateModel();
     handle_snmp_packet(NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE, it->session, it->pdu->reqid, it->pdu, it->magic);
     snmp_free_pdu(it->pdu);
@@ -493,10 +494,9 @@ void holdBack(netsnmp_session* session, netsnmp_pdu* pdu, void* magic)
     if (!copy)
         return;
     held.push_back({session, copy, magic});
-    auto* entry = new std::list<Held>::iterator(std::prev(held.end()));
     const double delay = simulation.delay;
     timeval t{static_cast<time_t>(delay), static_cast<suseconds_t>((delay - std::floor(delay)) * 1e6)};
-    snmp_alarm_register_hr(t, 0, releaseHeld, entry);
+    snmp_alarm_register_hr(t, 0, releaseHeld, &held.back());
 }
 
 int receivePacket(int operation, netsnmp_session* session, int reqid, netsnmp_pdu* pdu, void* magic)
