@@ -1,0 +1,238 @@
+// This file contains the end-to-end tests of the panel program's start-up,
+// event loop and shut-down: the built program run as a separate process with
+// the console front end, against the simulated crate on the address compiled
+// into it, its standard output compared exactly.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "kovo_test_support.h"
+
+using namespace kovo::test;
+
+namespace {
+
+const std::string programFolder = KOVO_APP_FOLDER;
+const std::string program = programFolder + "/kovo_uir_at_sim";
+const std::string crateListen = "udp:" KOVO_APP_ADDRESS;
+
+const std::string startLines =
+    "*** Initialise SNMP ***\n"
+    "*** Translate OIDs ***\n"
+    "\n"
+    "Ps Serial Number: psSerialNumber.0\n"
+    "*** Initialise SNMP done ***\n"
+    "The Winsock 2.2 dll was found okay\n"
+    "SNMP session for host \"" KOVO_APP_ADDRESS "\" opened\n";
+const std::string closedLine = "SNMP session closed\n";
+const std::string crateOn = "[crate]\nsysMainSwitch = 1\n";
+
+RunResult runApp(const std::string& input, const std::string& cwd = programFolder,
+                 const std::vector<std::string>& env = {})
+{
+    return runProgram({program}, input, cwd, env);
+}
+
+// The value column of control's line in the console's `show` listing; "" when
+// the listing has no such line.
+std::string shownValue(const std::string& err, const std::string& control)
+{
+    std::istringstream lines(err);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string id, name, kind, value;
+        if (words >> id >> name >> kind >> value && name == control)
+            return value;
+    }
+    return "";
+}
+
+bool panelShown(const std::string& err)
+{
+    return err.find("panel PANEL \"Crate control\"\n") != std::string::npos;
+}
+
+// A folder of its own, removed afterwards.
+struct Folder {
+    std::filesystem::path path;
+    Folder()
+    {
+        char name[] = "/tmp/kovo-app-XXXXXX";
+        path = mkdtemp(name);
+    }
+    ~Folder() { std::filesystem::remove_all(path); }
+};
+
+std::string panelFileText()
+{
+    std::ifstream file(programFolder + "/kovo_uir.uir");
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The 1-based number of the line of text that holds position at.
+int lineAt(const std::string& text, size_t at)
+{
+    return 1 + static_cast<int>(std::count(text.begin(), text.begin() + at, '\n'));
+}
+
+TEST(StartUp, NormalStartUpPrintsTheLibrarysLinesAndEndOfInputShutsDownInOrder)
+{
+    Sim sim = startSim(crateOn, crateListen);
+    RunResult run = runApp("");
+    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_EQ(run.status, 0) << run.err;
+    // The crate heard one read of its main switch, with the read community, and nothing else.
+    std::vector<LogEntry> log = simLog(sim);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].pdu, "GET");
+    EXPECT_EQ(log[0].name, "sysMainSwitch.0");
+    EXPECT_EQ(log[0].community, "ovalis");
+}
+
+TEST(StartUp, CrateSwitchControlShowsOneMinusTheMainSwitch)
+{
+    {
+        Sim sim = startSim(crateOn, crateListen);
+        RunResult run = runApp("show\n");
+        EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "0") << run.err;
+        EXPECT_EQ(run.out, startLines + closedLine);
+    }
+    {
+        Sim sim = startSim("", crateListen);  // the built-in crate is off
+        RunResult run = runApp("show\n");
+        EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "1") << run.err;
+        EXPECT_EQ(run.out, startLines + closedLine);
+        EXPECT_EQ(simLog(sim).size(), 1u);  // showing the value did not switch the crate
+    }
+}
+
+TEST(StartUp, WithNoCrateAnsweringThePanelIsStillShownWithTheCrateOff)
+{
+    RunResult run = runApp("show\n");
+    EXPECT_TRUE(panelShown(run.err)) << run.err;
+    EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "1");
+    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(StartUp, SessionThatCannotOpenLeavesThePanelWorking)
+{
+    RunResult run = runProgram({programFolder + "/kovo_uir_unopened"}, "show\n", programFolder);
+    std::string opened = startLines.substr(0, startLines.rfind("SNMP session for host"));
+    std::string failed = "Open SNMP session for host \"" KOVO_UNOPENED_ADDRESS "\": ";
+    EXPECT_EQ(run.out.substr(0, opened.size() + failed.size()), opened + failed);
+    EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 7) << run.out;  // nothing after: no close
+    EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "1") << run.err;
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(StartUp, MissingPanelFileEndsWithMinusOneBeforeTheLibraryIsTouched)
+{
+    Sim sim = startSim("", crateListen);
+    Folder empty;
+    RunResult run = runApp("show\n", empty.path.string());
+    EXPECT_EQ(run.status, 255);  // -1
+    EXPECT_EQ(run.out, "");
+    EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(simLog(sim).empty());
+}
+
+TEST(StartUp, MissingMibModuleEndsWithZeroAndNoPanel)
+{
+    Sim sim = startSim("", crateListen);
+    Folder noMibs;
+    RunResult run = runApp("show\n", programFolder, {"MIBDIRS=" + noMibs.path.string()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, "*** Initialise SNMP ***\nUnable to load SNMP MIB file \"TORVAN-CRATE-MIB\"\n");
+    EXPECT_FALSE(panelShown(run.err)) << run.err;
+    EXPECT_TRUE(simLog(sim).empty());
+}
+
+TEST(StartUp, EachKindOfBadPanelFileIsRefusedWithItsMessage)
+{
+    Sim sim = startSim("", crateListen);
+    const std::string good = panelFileText();
+    struct Bad {
+        const char* what;
+        std::string from, to;
+        std::string message;  // after "kovo_uir.uir:LINE: "
+    };
+    const Bad cases[] = {
+        {"unknown callback", "callback = \"GetStatus\"", "callback = \"GetStatusCB\"",
+         "unknown callback \"GetStatusCB\": the program exports no function of that name\n"},
+        {"duplicate id", "id = 10\n", "id = 9\n",
+         "duplicate control id 9 (also on line " + std::to_string(lineAt(good, good.find("id = 9\n")) - 1) + ")\n"},
+        {"unknown kind", "kind = \"numeric\"", "kind = \"dial\"", "unknown kind \"dial\" (toggle, numeric or command)\n"},
+        {"malformed", "label = \"Quit\"", "label = \"Quit", ""},
+    };
+    for (const Bad& bad : cases) {
+        SCOPED_TRACE(bad.what);
+        Folder folder;
+        std::string text = good;
+        size_t at = text.find(bad.from);
+        ASSERT_NE(at, std::string::npos) << bad.from;
+        text.replace(at, bad.from.size(), bad.to);
+        std::ofstream(folder.path / "kovo_uir.uir") << text;
+        RunResult run = runApp("show\n", folder.path.string());
+        EXPECT_EQ(run.status, 255);
+        EXPECT_EQ(run.out, "");
+        std::string where = "kovo_uir.uir:" + std::to_string(lineAt(text, at)) + ": ";
+        if (bad.message.empty()) {  // the parser's own words
+            EXPECT_EQ(run.err.rfind(where, 0), 0u) << run.err;
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        } else {
+            EXPECT_EQ(run.err, where + bad.message);
+        }
+    }
+    EXPECT_TRUE(simLog(sim).empty());
+}
+
+TEST(EventLoop, QuitButtonEndsTheLoopAndTheProgramShutsDownInOrder)
+{
+    Sim sim = startSim("", crateListen);
+    RunResult run = runApp("press QUIT\nshow\n");
+    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_FALSE(panelShown(run.err)) << "the line after the quit was read: " << run.err;
+}
+
+TEST(EventLoop, EventsOtherThanCommitChangeNothingAndSendNothing)
+{
+    Sim sim = startSim(crateOn, crateListen);
+    RunResult run = runApp(
+        "event CRATE_SWITCH 2\nevent CHANNEL_SWITCH 0\nevent SET_CHANNELS 3\nevent STATUS 16\n"
+        "event START 2\nevent STOP 4\nevent QUIT 2\nshow\n");
+    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_TRUE(panelShown(run.err)) << "a quit event that is no commit ended the loop: " << run.err;
+    EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "0");
+    EXPECT_EQ(simLog(sim).size(), 1u);  // only the start-up's read of the main switch
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(EventLoop, FaultyConsoleLinesAreReportedWithTheirNumbersAndTheProgramRunsOn)
+{
+    Sim sim = startSim("", crateListen);
+    RunResult run = runApp("set NOSUCH 1\n\nset VSET 1,5\npress VSET\nset VSET 12.5\nshow\n");
+    EXPECT_NE(run.err.find("line 1: unknown control \"NOSUCH\"\n"
+                           "line 3: VSET takes a number, not \"1,5\"\n"
+                           "line 4: VSET is not a command button: use set VSET VALUE\n"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(shownValue(run.err, "VSET"), "12.500");
+    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_EQ(run.status, 0);
+}
+
+TEST(EventLoop, StandardOutputKeepsItsOrderWithStandardErrorInOneLog)
+{
+    Sim sim = startSim("", crateListen);
+    RunResult run = runProgram({"/bin/sh", "-c", "exec \"$0\" 2>&1", program}, "bogus\n", programFolder);
+    EXPECT_EQ(run.out, startLines + "line 1: unknown command \"bogus\" (set, press, event, show, help)\n" + closedLine);
+}
+
+}  // namespace
