@@ -1,0 +1,51 @@
+// app_driver.cpp: This file contains the shared part of the end-to-end tests
+// of the operator's commands: running the program, splitting its output and
+// reducing the simulator's request log.
+#include "app_driver.h"
+
+#include <sstream>
+
+namespace kovo::test {
+
+RunResult runApp(const std::string& input, const std::string& program, const std::string& cwd)
+{
+    return runProgram({program}, input, cwd);
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        result.push_back(line);
+    return result;
+}
+
+std::vector<std::string> sessionOutput(const std::vector<std::string>& commandLines)
+{
+    std::vector<std::string> expected = {
+        "*** Initialise SNMP ***",
+        "*** Translate OIDs ***",
+        "",
+        "Ps Serial Number: psSerialNumber.0",
+        "*** Initialise SNMP done ***",
+        "The Winsock 2.2 dll was found okay",
+        "SNMP session for host \"127.0.0.1:1161\" opened",
+    };
+    expected.insert(expected.end(), commandLines.begin(), commandLines.end());
+    expected.push_back("SNMP session closed");
+    return expected;
+}
+
+std::vector<std::string> requests(const Sim& sim, size_t from)
+{
+    std::vector<std::string> result;
+    std::vector<LogEntry> log = simLog(sim);
+    for (size_t i = from; i < log.size(); ++i) {
+        const LogEntry& e = log[i];
+        result.push_back(e.pdu == "SET" ? e.pdu + " " + e.name + " " + e.type + " " + e.value : e.pdu + " " + e.name);
+    }
+    return result;
+}
+
+}  // namespace kovo::test

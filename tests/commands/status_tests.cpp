@@ -1,0 +1,91 @@
+// status_tests.cpp: This file contains the end-to-end test of the channel
+// status report: its exact lines for a known crate, and the reads it makes.
+#include <gtest/gtest.h>
+
+#include "app_driver.h"
+
+using namespace kovo::test;
+using Lines = std::vector<std::string>;
+
+TEST(StatusReport, PrintsOneExactLinePerPresentChannelInWalkOrder)
+{
+    // Channels 0, 5, 102 and 107; every value different, so that a field out
+    // of place shows. Channel 102's three measurements fail in three ways.
+    Sim sim = startSim(R"(
+base = "empty"
+model = "frozen"
+[[channel]]
+index = 1
+outputName = "U0"
+outputSwitch = 1
+outputVoltage = 12.5
+outputCurrent = 0.25
+outputMeasurementTerminalVoltage = 12.75
+outputMeasurementSenseVoltage = 12.25
+outputMeasurementCurrent = 0.125
+outputVoltageRiseRate = 20
+outputVoltageFallRate = 40
+[[channel]]
+index = 6
+outputName = "HV five"
+outputVoltage = 3
+outputCurrent = 1.5
+outputMeasurementTerminalVoltage = 2.75
+outputMeasurementSenseVoltage = 2.5
+outputMeasurementCurrent = 0.0625
+outputVoltageRiseRate = 5
+outputVoltageFallRate = 7.5
+[[channel]]
+index = 103
+outputName = "Bad-meas"
+outputSwitch = 1
+outputVoltage = 24
+outputCurrent = 2
+outputMeasurementTerminalVoltage = 23
+outputMeasurementSenseVoltage = 22
+outputMeasurementCurrent = 0.5
+[[channel]]
+index = 108
+outputName = "A107"
+[[fault]]
+target = "outputMeasurementSenseVoltage.103"
+on = "get"
+error = "genErr"
+[[fault]]
+target = "outputMeasurementTerminalVoltage.103"
+on = "get"
+exception = "noSuchInstance"
+[[fault]]
+target = "outputMeasurementCurrent.103"
+on = "get"
+type = "Counter32"
+)",
+                       crateListen);
+    RunResult run = runApp("press STATUS\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+
+    EXPECT_EQ(lines(run.out),
+              sessionOutput({
+                  "  0 U0\t[1]\tVset=12.5\tIset=0.25\tImon=0.125\tVmon=12.25\tVterm=12.75\tRUp=20\tRDn=40",
+                  "  5 HV five\t[0]\tVset=3\tIset=1.5\tImon=0.0625\tVmon=2.5\tVterm=2.75\tRUp=5\tRDn=7.5",
+                  "102 Bad-meas\t[1]\tVset=24\tIset=2\tImon=0\tVmon=0\tVterm=0\tRUp=10\tRDn=10",
+                  "107 A107\t[0]\tVset=0\tIset=1\tImon=0\tVmon=0\tVterm=0\tRUp=10\tRDn=10",
+              }));
+
+    // Each listed channel's eight values are read after its name, in this
+    // order; only names are read for absent channels; nothing is written.
+    Lines expected = {"GET sysMainSwitch.0"};
+    Lines walk = channelWalk([](int channel) -> Lines {
+        if (channel != 0 && channel != 5 && channel != 102 && channel != 107)
+            return {};
+        Lines reads;
+        for (const char* object : {"outputSwitch", "outputVoltage", "outputCurrent",
+                                   "outputMeasurementTerminalVoltage", "outputMeasurementSenseVoltage",
+                                   "outputMeasurementCurrent", "outputVoltageRiseRate", "outputVoltageFallRate"})
+            reads.push_back(std::string("GET ") + object + "." + std::to_string(channel + 1));
+        return reads;
+    });
+    expected.insert(expected.end(), walk.begin(), walk.end());
+    EXPECT_EQ(requests(sim), expected);
+    EXPECT_NE(run.err.find("Error in packet\nReason: (genError)"), std::string::npos) << run.err;
+}
