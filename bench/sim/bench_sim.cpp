@@ -1,0 +1,274 @@
+// bench_sim.cpp: This file contains the benchmark of the simulated crate:
+// requests answered per second on loopback, one client, one variable per
+// synchronous GET, for crate-sim and, in the same run, Debian's snmpd
+// answering a scalar of its own (sysDescr.0). Both agents are started here on
+// free loopback ports in a temp folder and stopped at the end.
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+#include <net-snmp/net-snmp-config.h>
+#include <net-snmp/net-snmp-includes.h>
+
+namespace {
+
+struct Agent {
+    pid_t pid = -1;
+    int port = 0;
+    std::string name;
+};
+
+Agent crateSim, snmpd;
+std::string workDir;
+double rateOf[2];          // requests per second in alternating bursts: crate-sim, snmpd
+
+int freeUdpPort()
+{
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Starts a program with its standard output on a pipe and waits for the
+// first line that contains `readyText`; returns that line ("" if none came).
+std::string startAgent(Agent& agent, std::vector<std::string> argv, const char* readyText,
+                       const std::vector<std::string>& env)
+{
+    int output[2];
+    if (pipe(output) != 0)
+        return "";
+    agent.pid = fork();
+    if (agent.pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        dup2(output[1], 1);
+        close(output[0]);
+        for (const std::string& e : env)
+            putenv(const_cast<char*>(e.c_str()));
+        std::vector<char*> args;
+        for (std::string& a : argv)
+            args.push_back(a.data());
+        args.push_back(nullptr);
+        execv(args[0], args.data());
+        _exit(127);
+    }
+    close(output[1]);
+    std::string text;
+    char buffer[4096];
+    while (true) {
+        pollfd p{output[0], POLLIN, 0};
+        if (poll(&p, 1, 60000) <= 0)
+            break;
+        const ssize_t count = read(output[0], buffer, sizeof buffer);
+        if (count <= 0)
+            break;
+        text.append(buffer, static_cast<std::size_t>(count));
+        const auto at = text.find(readyText);
+        if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
+            // Keep draining the agent's output so that it never blocks on a full pipe.
+            const int fd = output[0];
+            if (fork() == 0) {
+                while (read(fd, buffer, sizeof buffer) > 0) {
+                }
+                _exit(0);
+            }
+            close(fd);
+            const auto start = text.rfind('\n', at);
+            return text.substr(start == std::string::npos ? 0 : start + 1, text.find('\n', at) - start);
+        }
+    }
+    close(output[0]);
+    return "";
+}
+
+void stopAgent(Agent& agent)
+{
+    if (agent.pid <= 0)
+        return;
+    kill(agent.pid, SIGTERM);
+    int status = 0;
+    waitpid(agent.pid, &status, 0);
+    agent.pid = -1;
+}
+
+bool startBoth()
+{
+    char pattern[] = "/tmp/bench-sim.XXXXXX";
+    if (!mkdtemp(pattern))
+        return false;
+    workDir = pattern;
+    const char* mibdirs = std::getenv("MIBDIRS");
+    const std::string mibEnv = std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS);
+    const std::string ready = startAgent(crateSim, {KOVO_BINARY_DIR "/sim/crate-sim", "--listen", "udp:127.0.0.1:0"},
+                                         "crate-sim ready on", {mibEnv});
+    crateSim.port = std::atoi(ready.substr(ready.rfind(':') + 1).c_str());
+
+    // snmpd with a private configuration and state folder, on a free loopback port.
+    snmpd.port = freeUdpPort();
+    const std::string conf = workDir + "/snmpd.conf";
+    std::ofstream(conf) << "rocommunity ovalis 127.0.0.1\n";
+    const std::string started = startAgent(snmpd,
+                                           {"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux",
+                                            "udp:127.0.0.1:" + std::to_string(snmpd.port)},
+                                           "NET-SNMP version",
+                                           {"SNMP_PERSISTENT_DIR=" + workDir, "SNMPCONFPATH=" + workDir, "MIBS="});
+    if (ready.empty() || started.empty()) {
+        std::fprintf(stderr, "bench_sim: %s did not start\n", ready.empty() ? "crate-sim" : "snmpd");
+        return false;
+    }
+    return true;
+}
+
+// One client session (SNMPv2c, read community), as the library opens it.
+void* openSession(int port)
+{
+    netsnmp_session session;
+    snmp_sess_init(&session);
+    const std::string peer = "udp:127.0.0.1:" + std::to_string(port);
+    session.peername = const_cast<char*>(peer.c_str());
+    session.version = SNMP_VERSION_2c;
+    session.community = reinterpret_cast<u_char*>(const_cast<char*>("ovalis"));
+    session.community_len = 6;
+    session.timeout = 1000000;
+    session.retries = 3;
+    return snmp_sess_open(&session);
+}
+
+// One synchronous GET of one variable; false when it was not answered with a value.
+bool getOnce(void* session, const std::vector<oid>& name)
+{
+    netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GET);
+    snmp_add_null_var(request, name.data(), name.size());
+    netsnmp_pdu* response = nullptr;
+    const int status = snmp_sess_synch_response(session, request, &response);
+    const bool answered = status == STAT_SUCCESS && response && response->errstat == SNMP_ERR_NOERROR &&
+                          response->variables && response->variables->type != SNMP_NOSUCHOBJECT &&
+                          response->variables->type != SNMP_NOSUCHINSTANCE;
+    if (response)
+        snmp_free_pdu(response);
+    return answered;
+}
+
+// CPU seconds (user + system) that a process has used so far.
+double cpuSeconds(pid_t pid)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::istringstream fields(text.substr(text.rfind(')') + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14)
+            utime = std::stoull(field);
+        if (i == 15)
+            stime = std::stoull(field);
+    }
+    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+const std::vector<oid> outputVoltage1{1, 3, 6, 1, 4, 1, 32473, 1, 2, 2, 1, 9, 1};
+const std::vector<oid> sysDescr0{1, 3, 6, 1, 2, 1, 1, 1, 0};
+
+// Requests to one agent, as many as the benchmark asks for.
+void getLoop(benchmark::State& state, const Agent& agent, const std::vector<oid>& name)
+{
+    void* session = openSession(agent.port);
+    if (!session)
+        return state.SkipWithError("no session");
+    const double cpuBefore = cpuSeconds(agent.pid);
+    for (auto _ : state)
+        if (!getOnce(session, name))
+            return state.SkipWithError("a request was not answered");
+    snmp_sess_close(session);
+    state.counters["requests_per_second"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["agent_cpu_us_per_request"] =
+        1e6 * (cpuSeconds(agent.pid) - cpuBefore) / static_cast<double>(state.iterations());
+}
+
+// outputVoltage.1 of the simulated crate, an opaque float, as the library reads it most.
+void BM_CrateSimGetOutputVoltage(benchmark::State& state)
+{
+    getLoop(state, crateSim, outputVoltage1);
+}
+
+// sysDescr.0, a scalar of snmpd's own.
+void BM_SnmpdGetSysDescr(benchmark::State& state)
+{
+    getLoop(state, snmpd, sysDescr0);
+}
+
+// Both agents in alternating bursts of 100 requests, so that the load of a
+// shared machine falls on both alike; reports both rates and their ratio.
+void BM_AlternatingCrateSimAndSnmpd(benchmark::State& state)
+{
+    void* sessions[2] = {openSession(crateSim.port), openSession(snmpd.port)};
+    const std::vector<oid>* names[2] = {&outputVoltage1, &sysDescr0};
+    double seconds[2] = {0, 0};
+    long requests[2] = {0, 0};
+    for (auto _ : state)
+        for (int agent = 0; agent < 2; ++agent) {
+            const auto start = std::chrono::steady_clock::now();
+            for (int i = 0; i < 100; ++i)
+                if (!getOnce(sessions[agent], *names[agent]))
+                    return state.SkipWithError("a request was not answered");
+            seconds[agent] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            requests[agent] += 100;
+        }
+    for (void* session : sessions)
+        snmp_sess_close(session);
+    rateOf[0] = static_cast<double>(requests[0]) / seconds[0];
+    rateOf[1] = static_cast<double>(requests[1]) / seconds[1];
+    state.counters["crate_sim_per_second"] = rateOf[0];
+    state.counters["snmpd_per_second"] = rateOf[1];
+    state.counters["ratio"] = rateOf[0] / rateOf[1];
+}
+
+}  // namespace
+
+BENCHMARK(BM_CrateSimGetOutputVoltage)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_SnmpdGetSysDescr)->UseRealTime()->MinTime(2.0);
+BENCHMARK(BM_AlternatingCrateSimAndSnmpd)->UseRealTime()->MinTime(5.0);
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    init_snmp("bench_sim");
+    if (!startBoth()) {
+        stopAgent(crateSim);
+        stopAgent(snmpd);
+        return 1;
+    }
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    if (rateOf[0] > 0 && rateOf[1] > 0)
+        std::printf("crate-sim %.0f requests/s, snmpd %.0f requests/s: %.2f of snmpd's rate (target at least 0.8)\n",
+                    rateOf[0], rateOf[1], rateOf[0] / rateOf[1]);
+    stopAgent(crateSim);
+    stopAgent(snmpd);
+    std::error_code ignored;
+    std::filesystem::remove_all(workDir, ignored);
+    return 0;
+}
