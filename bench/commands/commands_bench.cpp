@@ -1,0 +1,199 @@
+// This file contains the status report benchmark: GetStatus, as the status
+// button runs it, against the same gets written as bare Net-SNMP synchronous
+// exchanges on the same session in the same run, and against spawning
+// Net-SNMP's snmpget once per value; on simulated crates (loopback, model held
+// still) with 0 to 32 of the 32 candidate channels present.
+//
+// The report's lines go to /dev/null; the benchmark's own table goes to
+// standard error. --benchmark_out=FILE.json keeps the figures for
+// scripts/plot-report-time.py.
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "catalogue.h"
+#include "kovo_test_support.h"
+
+extern char** environ;
+
+// The status button's callback with the session it uses (status_button.cpp).
+void useSession(HSNMP session);
+void pressStatusButton();
+
+namespace {
+
+// One simulated crate with its first `present` candidates (in walk order),
+// the session to it, and the identifiers GetStatus asks it for, in order.
+struct Crate {
+    kovo::test::Sim sim;
+    HSNMP session = nullptr;
+    std::vector<std::pair<const oid*, size_t>> reads;
+};
+
+int candidate(int i)
+{
+    return 100 * (i / 8) + i % 8;
+}
+
+std::string layoutWith(int present)
+{
+    std::string layout = "base = \"empty\"\nmodel = \"frozen\"\n";
+    for (int i = 0; i < present; ++i)
+        layout += "[[channel]]\nindex = " + std::to_string(candidate(i) + 1) + "\n";
+    return layout;
+}
+
+// The name of every candidate, and the eight values of each present one.
+std::vector<std::pair<const oid*, size_t>> readsOf(int present)
+{
+    std::vector<std::pair<const oid*, size_t>> reads;
+    for (int i = 0; i < 32; ++i) {
+        int c = candidate(i);
+        reads.push_back({oidOutputName[c], lengthOutputName[c]});
+        if (i >= present)
+            continue;
+        for (auto [id, length] : {std::pair{oidChannelSwitch[c], lengthChannelSwitch[c]},
+                                  {oidOutputVoltage[c], lengthOutputVoltage[c]},
+                                  {oidOutputCurrent[c], lengthOutputCurrent[c]},
+                                  {oidOutputMeasurementTerminalVoltage[c], lengthOutputMeasurementTerminalVoltage[c]},
+                                  {oidOutputMeasurementSenseVoltage[c], lengthOutputMeasurementSenseVoltage[c]},
+                                  {oidOutputMeasurementCurrent[c], lengthOutputMeasurementCurrent[c]},
+                                  {oidOutputRiseRate[c], lengthOutputRiseRate[c]},
+                                  {oidOutputFallRate[c], lengthOutputFallRate[c]}})
+            reads.push_back({id, length});
+    }
+    return reads;
+}
+
+// Crates are started on first use and shared by the benchmarks of the same
+// number of present channels, so that both sides use one session.
+Crate& crateWith(int present)
+{
+    static std::map<int, std::unique_ptr<Crate>> crates;
+    std::unique_ptr<Crate>& crate = crates[present];
+    if (!crate) {
+        crate = std::make_unique<Crate>();
+        crate->sim = kovo::test::startSim(layoutWith(present), "");
+        crate->session = SnmpOpen(crate->sim.address.c_str());
+        crate->reads = readsOf(present);
+    }
+    return *crate;
+}
+
+// Requests the crate received while `run` ran, per iteration.
+template <typename Run>
+void countExchanges(benchmark::State& state, Crate& crate, Run run)
+{
+    size_t before = kovo::test::simLog(crate.sim).size();
+    run();
+    size_t after = kovo::test::simLog(crate.sim).size();
+    state.counters["exchanges"] = static_cast<double>(after - before) / static_cast<double>(state.iterations());
+    state.counters["present"] = static_cast<double>(state.range(0));
+}
+
+void StatusReport(benchmark::State& state)
+{
+    Crate& crate = crateWith(static_cast<int>(state.range(0)));
+    if (crate.session == nullptr)
+        return state.SkipWithError("no session");
+    useSession(crate.session);
+    countExchanges(state, crate, [&] {
+        for (auto _ : state)
+            pressStatusButton();
+        fflush(stdout);
+    });
+}
+
+// The same gets as the report, straight against Net-SNMP: no conversion, no
+// printing, the response only released.
+void BareGets(benchmark::State& state)
+{
+    Crate& crate = crateWith(static_cast<int>(state.range(0)));
+    if (crate.session == nullptr)
+        return state.SkipWithError("no session");
+    countExchanges(state, crate, [&] {
+        for (auto _ : state)
+            for (auto [id, length] : crate.reads) {
+                netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GET);
+                snmp_add_null_var(request, id, length);
+                netsnmp_pdu* response = nullptr;
+                int status = snmp_sess_synch_response(crate.session, request, &response);
+                benchmark::DoNotOptimize(status);
+                if (response != nullptr)
+                    snmp_free_pdu(response);
+            }
+    });
+}
+
+std::string dotted(const oid* id, size_t length)
+{
+    std::string text;
+    for (size_t i = 0; i < length; ++i)
+        text += (i ? "." : "") + std::to_string(id[i]);
+    return text;
+}
+
+// One snmpget process per value, its output discarded; an absent channel's
+// name makes snmpget exit with 0 too ("No Such Instance").
+void SpawnedSnmpget(benchmark::State& state)
+{
+    Crate& crate = crateWith(static_cast<int>(state.range(0)));
+    std::vector<std::string> ids;
+    for (auto [id, length] : crate.reads)
+        ids.push_back(dotted(id, length));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    countExchanges(state, crate, [&] {
+        for (auto _ : state)
+            for (const std::string& id : ids) {
+                const char* argv[] = {"snmpget", "-v2c", "-c", "ovalis", "-Oqv", crate.sim.address.c_str(),
+                                      id.c_str(), nullptr};
+                pid_t child = 0;
+                int status = 0;
+                if (posix_spawnp(&child, "snmpget", &actions, nullptr, const_cast<char**>(argv), environ) != 0 ||
+                    waitpid(child, &status, 0) != child || status != 0)
+                    return state.SkipWithError("snmpget failed");
+            }
+    });
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+void presentCounts(benchmark::internal::Benchmark* b)
+{
+    b->ArgName("present")->Unit(benchmark::kMillisecond);
+    for (int present : {0, 4, 8, 16, 24, 32})
+        b->Arg(present);
+}
+
+BENCHMARK(StatusReport)->Apply(presentCounts);
+BENCHMARK(BareGets)->Apply(presentCounts);
+BENCHMARK(SpawnedSnmpget)->ArgName("present")->Arg(32)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    setenv("MIBDIRS", KOVO_BENCH_MIBDIRS, 0);
+    benchmark::Initialize(&argc, argv);
+    // The library's log and the report's lines are not the benchmark's output.
+    if (freopen("/dev/null", "w", stdout) == nullptr || SnmpInit() != 1)
+        return 1;
+    benchmark::ConsoleReporter console;
+    console.SetOutputStream(&std::cerr);
+    console.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&console);
+    benchmark::Shutdown();
+    return 0;
+}
