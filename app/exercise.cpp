@@ -8,6 +8,7 @@
 
 #include "kovo_uir.h"
 
+// The exercise itself; only the start button runs it.
 void snmptest(void);
 
 namespace {
