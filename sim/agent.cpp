@@ -2,7 +2,7 @@
 // Net-SNMP's embedded master agent: the objects resolved through the MIB
 // module, the index of served instances, the request handler (gets, walks,
 // sets with their faults), and the packet hook in front of the agent that
-// writes the request log, drops requests and holds answers back.
+// has the request logged, drops requests and holds answers back.
 //
 // Net-SNMP does the protocol: community checks through its VACM configuration
 // (rocommunity/rwcommunity), GETBULK turned into GETNEXT passes, the SET
@@ -16,7 +16,6 @@
 #include <cstring>
 #include <list>
 #include <netinet/in.h>
-#include <nlohmann/json.hpp>
 #include <sys/socket.h>
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
@@ -45,8 +44,6 @@ struct Found {
     int index = -1;
     bool present = false;
 };
-
-FILE* requestLog = nullptr;
 
 struct Held {
     netsnmp_session* session;
@@ -322,130 +319,6 @@ int handleRequests(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_
     return SNMP_ERR_NOERROR;
 }
 
-// --- request log -----------------------------------------------------------
-
-const char* pduName(int command)
-{
-    switch (command) {
-    case SNMP_MSG_GET: return "GET";
-    case SNMP_MSG_GETNEXT: return "GETNEXT";
-    case SNMP_MSG_GETBULK: return "GETBULK";
-    case SNMP_MSG_SET: return "SET";
-    case SNMP_MSG_RESPONSE: return "RESPONSE";
-    case SNMP_MSG_INFORM: return "INFORM";
-    case SNMP_MSG_TRAP2: return "TRAP2";
-    case SNMP_MSG_REPORT: return "REPORT";
-    default: return "OTHER";
-    }
-}
-
-std::string hexBytes(const unsigned char* bytes, std::size_t count)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (i)
-            text += ' ';
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
-
-// Content octets of an integer as BER writes them: big-endian two's
-// complement (or unsigned), without redundant leading bytes.
-std::string hexInteger(uint64_t bits, bool isSigned)
-{
-    unsigned char bytes[9];
-    for (int i = 0; i < 8; ++i)
-        bytes[i + 1] = static_cast<unsigned char>(bits >> (8 * (7 - i)));
-    bytes[0] = isSigned && (bits >> 63) ? 0xff : 0;
-    int first = 0;
-    while (first < 8 && ((bytes[first] == 0 && !(bytes[first + 1] & 0x80)) ||
-                         (bytes[first] == 0xff && (bytes[first + 1] & 0x80))))
-        ++first;
-    return hexBytes(bytes + first, 9 - first);
-}
-
-template <typename Number>
-std::string hexNetworkOrder(Number number)
-{
-    unsigned char bytes[sizeof number];
-    std::memcpy(bytes, &number, sizeof number);
-    std::reverse(bytes, bytes + sizeof number);
-    return hexBytes(bytes, sizeof number);
-}
-
-// The value's bytes as they travel: content octets, and for the opaque float
-// and double the number's bytes in network order.
-std::string hexValue(const netsnmp_variable_list* vb)
-{
-    switch (vb->type) {
-    case ASN_INTEGER:
-        return hexInteger(static_cast<uint64_t>(static_cast<int64_t>(*vb->val.integer)), true);
-    case ASN_COUNTER:
-    case ASN_GAUGE:
-    case ASN_TIMETICKS:
-        return hexInteger(static_cast<uint32_t>(*vb->val.integer), false);
-    case ASN_COUNTER64:
-    case ASN_OPAQUE_COUNTER64:
-    case ASN_OPAQUE_U64:
-        return hexInteger((static_cast<uint64_t>(vb->val.counter64->high) << 32) | vb->val.counter64->low, false);
-    case ASN_OPAQUE_I64:
-        return hexInteger((static_cast<uint64_t>(vb->val.counter64->high) << 32) | vb->val.counter64->low, true);
-    case ASN_OPAQUE_FLOAT:
-        return hexNetworkOrder(*vb->val.floatVal);
-    case ASN_OPAQUE_DOUBLE:
-        return hexNetworkOrder(*vb->val.doubleVal);
-    case ASN_OBJECT_ID: {
-        std::string text;
-        for (std::size_t i = 0; i < vb->val_len / sizeof(oid); ++i)
-            text += (i ? "." : "") + std::to_string(vb->val.objid[i]);
-        return text;
-    }
-    case ASN_OCTET_STR:
-    case ASN_IPADDRESS:
-    case ASN_OPAQUE:
-    case ASN_BIT_STR:
-        return hexBytes(vb->val.string, vb->val_len);
-    default:
-        return "";
-    }
-}
-
-std::string dottedOid(const oid* name, std::size_t length)
-{
-    std::string text;
-    for (std::size_t i = 0; i < length; ++i)
-        text += (i ? "." : "") + std::to_string(name[i]);
-    return text;
-}
-
-void logRequest(const netsnmp_pdu* pdu)
-{
-    if (!requestLog)
-        return;
-    const double time = wallSeconds();
-    const std::string community(reinterpret_cast<const char*>(pdu->community), pdu->community ? pdu->community_len : 0);
-    for (const netsnmp_variable_list* vb = pdu->variables; vb; vb = vb->next_variable) {
-        const Found found = lookup(vb->name, vb->name_length);
-        const bool named = found.object != none && found.index >= 0 &&
-                           (objects[found.object].record == Record::crate) == (found.index == 0);
-        const nlohmann::json line = {
-            {"time", time},
-            {"pdu", pduName(pdu->command)},
-            {"community", community},
-            {"oid", dottedOid(vb->name, vb->name_length)},
-            {"name", named ? instanceName(found.object, found.index) : ""},
-            {"type", typeName(vb->type)},
-            {"value", hexValue(vb)},
-        };
-        const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-        std::fputs(text.c_str(), requestLog);
-        std::fflush(requestLog);
-    }
-}
-
 // --- the packet hook -------------------------------------------------------
 
 // True when a drop fault governs any variable of the request: the instance it
@@ -540,8 +413,6 @@ void configure(const std::string& line)
     netsnmp_config(text.data());
 }
 
-}  // namespace
-
 // Loads the crate MIB module through Net-SNMP's MIB search path and takes
 // every object's identifier, type, access and range from it.
 bool resolveObjects(std::string& error)
@@ -602,12 +473,16 @@ void buildIndex()
     std::sort(instances.begin(), instances.end(), [](const Instance& a, const Instance& b) { return a.id < b.id; });
 }
 
-bool openRequestLog(const std::string& path, std::string& error)
+}  // namespace
+
+// The instance name of an identifier, "object.index", or "" when it is no
+// instance of a crate object (present or not).
+std::string instanceNameOf(const oid* name, std::size_t length)
 {
-    requestLog = std::fopen(path.c_str(), "w");
-    if (!requestLog)
-        error = "cannot write the request log " + path + ": " + std::strerror(errno);
-    return requestLog != nullptr;
+    const Found found = lookup(name, length);
+    const bool instance = found.object != none && found.index >= 0 &&
+                          (objects[found.object].record == Record::crate) == (found.index == 0);
+    return instance ? instanceName(found.object, found.index) : "";
 }
 
 // Brings up Net-SNMP as an embedded master agent with its state kept in
@@ -669,9 +544,7 @@ void stopAgent()
         snmp_free_pdu(h.pdu);
     held.clear();
     snmp_shutdown("crate-sim");
-    if (requestLog)
-        std::fclose(requestLog);
-    requestLog = nullptr;
+    closeRequestLog();
 }
 
 }  // namespace sim

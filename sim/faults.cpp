@@ -76,6 +76,14 @@ int faultTypeNamed(std::string_view name)
     return -1;
 }
 
+int errorStatusNamed(std::string_view name)
+{
+    for (const auto& s : errorStatuses)
+        if (name == s.name)
+            return s.code;
+    return -1;
+}
+
 bool validTarget(std::string_view target)
 {
     return target == "all" || objectNamed(target) != none || parseInstanceName(target).has_value();
@@ -91,14 +99,6 @@ bool matches(const Fault& fault, bool set, Object object, int index)
 }
 
 }  // namespace
-
-int errorStatusNamed(std::string_view name)
-{
-    for (const auto& s : errorStatuses)
-        if (name == s.name)
-            return s.code;
-    return -1;
-}
 
 const char* typeName(int asnType)
 {

@@ -23,7 +23,7 @@ struct LayoutError : std::runtime_error {
         : std::runtime_error(message), line(node.source().begin.line) {}
 };
 
-int integerOf(const toml::node& node, const std::string& key, long low, long high)
+int readInteger(const toml::node& node, const std::string& key, long low, long high)
 {
     const auto value = node.value<int64_t>();
     if (!node.is_integer() || !value || *value < low || *value > high)
@@ -32,14 +32,14 @@ int integerOf(const toml::node& node, const std::string& key, long low, long hig
     return static_cast<int>(*value);
 }
 
-double numberOf(const toml::node& node, const std::string& key)
+double readNumber(const toml::node& node, const std::string& key)
 {
     if (!node.is_number())
         throw LayoutError(node, "\"" + key + "\" must be a number");
     return *node.value<double>();
 }
 
-std::string textOf(const toml::node& node, const std::string& key)
+std::string readText(const toml::node& node, const std::string& key)
 {
     if (!node.is_string())
         throw LayoutError(node, "\"" + key + "\" must be a text in double quotes");
@@ -52,17 +52,17 @@ void storeValue(Row& row, Object object, const toml::node& node)
     const std::string key = objects[object].name;
     switch (objects[object].kind) {
     case Kind::integer:
-        row[object].integer = integerOf(node, key, INT32_MIN, INT32_MAX);
+        row[object].integer = readInteger(node, key, INT32_MIN, INT32_MAX);
         break;
     case Kind::real: {
-        const double value = numberOf(node, key);
+        const double value = readNumber(node, key);
         if (!std::isfinite(static_cast<float>(value)))
             throw LayoutError(node, "\"" + key + "\" is out of the range of a single-precision number");
         row[object].real = static_cast<float>(value);
         break;
     }
     case Kind::text:
-        row[object].text = textOf(node, key);
+        row[object].text = readText(node, key);
         break;
     }
 }
@@ -76,7 +76,7 @@ void storeValues(Row& row, Record record, const toml::table& entry, std::initial
         if (std::find(extra.begin(), extra.end(), key.str()) != extra.end())
             continue;
         if (load && key.str() == "load") {
-            *load = numberOf(node, "load");
+            *load = readNumber(node, "load");
             if (*load < 0)
                 throw LayoutError(node, "\"load\" must not be negative");
             continue;
@@ -92,14 +92,14 @@ void storeValues(Row& row, Record record, const toml::table& entry, std::initial
     }
 }
 
-const toml::table& tableOf(const toml::node& node, const std::string& section)
+const toml::table& readTable(const toml::node& node, const std::string& section)
 {
     if (!node.is_table())
         throw LayoutError(node, section + " must be a table");
     return *node.as_table();
 }
 
-const toml::array& entriesOf(const toml::node& node, const std::string& section)
+const toml::array& readEntries(const toml::node& node, const std::string& section)
 {
     if (!node.is_array_of_tables())
         throw LayoutError(node, section + " must be written as [[" + section + "]] entries");
@@ -117,11 +117,11 @@ const toml::node& required(const toml::table& entry, const char* key, const std:
 // [[slot]]: a module's channels, replacing whatever the slot held before.
 void readSlot(Crate& crate, const toml::table& entry)
 {
-    const int slot = integerOf(required(entry, "slot", "[[slot]]"), "slot", 0, 9);
+    const int slot = readInteger(required(entry, "slot", "[[slot]]"), "slot", 0, 9);
     const toml::array* names = entry.get_as<toml::array>("names");
     int count = names ? static_cast<int>(names->size()) : 0;
     if (const toml::node* channels = entry.get("channels"))
-        count = integerOf(*channels, "channels", 0, 100);
+        count = readInteger(*channels, "channels", 0, 100);
     else if (!names)
         throw LayoutError(entry, "[[slot]] needs \"channels\" or \"names\"");
     if (names && static_cast<int>(names->size()) != count)
@@ -130,7 +130,7 @@ void readSlot(Crate& crate, const toml::table& entry)
     std::erase_if(crate.loads, [&](const auto& c) { return (c.first - 1) / 100 == slot; });
     for (int channel = 0; channel < count; ++channel) {
         const int index = 100 * slot + channel + 1;
-        addChannel(crate, index, names ? textOf((*names)[channel], "names") : "U" + std::to_string(index - 1));
+        addChannel(crate, index, names ? readText((*names)[channel], "names") : "U" + std::to_string(index - 1));
         Row& row = crate.channels[index];
         const std::string name = row[outputName].text;
         storeValues(row, Record::channel, entry, {"slot", "channels", "names"}, "[[slot]]", &crate.loads[index]);
@@ -145,10 +145,10 @@ void readChannel(Crate& crate, const toml::table& entry)
 {
     int index = 0;
     if (const toml::node* node = entry.get("index"))
-        index = integerOf(*node, "index", 1, 1000);
+        index = readInteger(*node, "index", 1, 1000);
     else if (entry.get("slot") && entry.get("channel"))
-        index = 100 * integerOf(*entry.get("slot"), "slot", 0, 9) +
-                integerOf(*entry.get("channel"), "channel", 0, 99) + 1;
+        index = 100 * readInteger(*entry.get("slot"), "slot", 0, 9) +
+                readInteger(*entry.get("channel"), "channel", 0, 99) + 1;
     else
         throw LayoutError(entry, "[[channel]] needs \"index\", or \"slot\" and \"channel\"");
     if (entry.get("index") && (entry.get("slot") || entry.get("channel")))
@@ -162,8 +162,8 @@ void readChannel(Crate& crate, const toml::table& entry)
 // [[sensor]], [[fan]], [[community]]: one row by its index, added or changed.
 void readRow(Crate& crate, Record record, const toml::table& entry, const std::string& section, int highest)
 {
-    const int index = integerOf(required(entry, "index", section), "index", 1, highest);
-    auto& table = *sim::tableOf(crate, record);
+    const int index = readInteger(required(entry, "index", section), "index", 1, highest);
+    auto& table = *tableOf(crate, record);
     if (!table.count(index))
         table[index] = newRow(record);
     storeValues(table[index], record, entry, {"index"}, section);
@@ -184,9 +184,9 @@ void checkCommunities(const Crate& crate, const toml::node& node)
 // exception, value or drop; turned into the words of the control command.
 void readFault(const toml::table& entry)
 {
-    std::vector<std::string> words{textOf(required(entry, "target", "[[fault]]"), "target")};
+    std::vector<std::string> words{readText(required(entry, "target", "[[fault]]"), "target")};
     if (const toml::node* on = entry.get("on"))
-        words.push_back(textOf(*on, "on"));
+        words.push_back(readText(*on, "on"));
     auto valueText = [](const toml::node& node) {
         if (node.is_string())
             return *node.value<std::string>();
@@ -206,10 +206,10 @@ void readFault(const toml::table& entry)
             continue;
         if (k == "error" || k == "type") {
             words.push_back(std::string(k));
-            words.push_back(textOf(node, std::string(k)));
+            words.push_back(readText(node, std::string(k)));
             ++kinds;
         } else if (k == "exception") {
-            words.push_back(textOf(node, "exception"));
+            words.push_back(readText(node, "exception"));
             ++kinds;
         } else if (k == "drop") {
             if (!node.is_boolean() || !*node.value<bool>())
@@ -240,13 +240,13 @@ void readFault(const toml::table& entry)
 void readSettings(const toml::table& layout)
 {
     if (const toml::node* model = layout.get("model")) {
-        const std::string mode = textOf(*model, "model");
+        const std::string mode = readText(*model, "model");
         if (mode != "live" && mode != "manual" && mode != "frozen")
             throw LayoutError(*model, "\"model\" must be \"live\", \"manual\" or \"frozen\"");
         simulation.mode = mode == "live" ? Mode::live : mode == "manual" ? Mode::manual : Mode::frozen;
     }
     if (const toml::node* delay = layout.get("delay")) {
-        simulation.delay = numberOf(*delay, "delay");
+        simulation.delay = readNumber(*delay, "delay");
         if (!(simulation.delay >= 0 && simulation.delay <= maxDelay))
             throw LayoutError(*delay, "\"delay\" must be from 0 to " + std::to_string(static_cast<int>(maxDelay)) +
                                           " seconds");
@@ -256,7 +256,7 @@ void readSettings(const toml::table& layout)
 Crate startingCrate(const toml::table& layout)
 {
     const toml::node* base = layout.get("base");
-    const std::string name = base ? textOf(*base, "base") : "default";
+    const std::string name = base ? readText(*base, "base") : "default";
     if (name != "default" && name != "empty")
         throw LayoutError(*base, "\"base\" must be \"default\" or \"empty\"");
     Crate crate = defaultCrate();
@@ -280,11 +280,11 @@ void readLayout(const toml::table& layout)
     readSettings(layout);
     Crate crate = startingCrate(layout);
     if (const toml::node* node = layout.get("crate"))
-        storeValues(crate.scalars, Record::crate, tableOf(*node, "[crate]"), {}, "[crate]");
+        storeValues(crate.scalars, Record::crate, readTable(*node, "[crate]"), {}, "[crate]");
     auto each = [&](const char* section, auto read) {
         if (const toml::node* node = layout.get(section))
-            for (const toml::node& entry : entriesOf(*node, section))
-                read(tableOf(entry, std::string("[[") + section + "]]"));
+            for (const toml::node& entry : readEntries(*node, section))
+                read(readTable(entry, std::string("[[") + section + "]]"));
     };
     each("slot", [&](const toml::table& e) { readSlot(crate, e); });
     each("channel", [&](const toml::table& e) { readChannel(crate, e); });

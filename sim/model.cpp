@@ -225,19 +225,17 @@ void updateModel()
     const double wall = wallSeconds();
     const double dt = wall - lastWall;
     lastWall = wall;
-    if (simulation.mode == Mode::live && dt > 0) {
+    if (simulation.mode == Mode::live && dt > 0)
         moveModel(simulation.crate, dt);
-        simulation.modelTime += dt;
-    }
     deriveValues(simulation.crate);
 }
 
+// Moves the model clock by `seconds` on top of whatever the wall clock did.
 void advanceModel(double seconds)
 {
     updateModel();
     if (simulation.mode != Mode::frozen)
         moveModel(simulation.crate, seconds);
-    simulation.modelTime += seconds;
     deriveValues(simulation.crate);
 }
 

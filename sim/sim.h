@@ -76,7 +76,6 @@ struct Fault {
 struct Simulation {
     Crate crate;
     Mode mode = Mode::live;
-    double modelTime = 0;        // model clock at the last update
     double delay = 0;            // seconds every answer is held back
     std::vector<Fault> faults;
 };
@@ -112,7 +111,6 @@ void applyWrite(Crate& crate, Object object, int index, const Value& value);
 std::string parseFault(const std::vector<std::string>& words, Fault& fault);
 const Fault* findFault(bool set, Object object, int index);
 int clearFaults(std::string_view target);
-int errorStatusNamed(std::string_view name);
 const char* typeName(int asnType);
 
 // layout (layout.cpp)
@@ -124,10 +122,13 @@ void startControl();
 
 // the SNMP agent (agent.cpp)
 bool initAgent(const std::string& stateDir, std::string& error);
-bool resolveObjects(std::string& error);
-void buildIndex();
 bool startAgent(const std::string& address, std::string& bound, std::string& error);
-bool openRequestLog(const std::string& path, std::string& error);
+std::string instanceNameOf(const oid* name, std::size_t length);
 void stopAgent();
+
+// the request log (requestlog.cpp)
+bool openRequestLog(const std::string& path, std::string& error);
+void logRequest(const netsnmp_pdu* pdu);
+void closeRequestLog();
 
 }  // namespace sim
