@@ -5,8 +5,9 @@
 #include <malloc.h>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
 #include <sanitizer/lsan_interface.h>
+// The sanitizer's allocator statistics; g++ ships no header declaring it.
+extern "C" size_t __sanitizer_get_current_allocated_bytes(void);
 #endif
 
 namespace transfers_test {
