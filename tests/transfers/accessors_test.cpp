@@ -214,14 +214,16 @@ TEST_F(Accessors, IndexOutsideItsTableIsRefused)
     EXPECT_TRUE(received().empty());
 }
 
-// Without a session every accessor returns its failure value and sends nothing.
+// Without a session every accessor returns its failure value at once, sends
+// nothing, and its transfer says so in one line.
 TEST_F(Accessors, NullHandleGivesFailureValues)
 {
     for (const Accessor& a : accessors) {
         SCOPED_TRACE(a.name);
         CaptureStderr();
         EXPECT_TRUE(isFailure(a.call(nullptr, sampleRow(a))));
-        EXPECT_NE(GetCapturedStderr().find("no SNMP session"), std::string::npos);
+        const std::string text = GetCapturedStderr();
+        EXPECT_EQ(text, std::string(a.transfer) + ": no SNMP session (null handle), nothing sent\n");
     }
     EXPECT_TRUE(received().empty());
 }
