@@ -119,6 +119,10 @@ int main(int argc, char** argv)
     if (!sim::startAgent(options.listen, bound, error))
         return fail(error, stateDir);
     sim::startControl();
+    // Net-SNMP needs its folder only while starting; gone now, it cannot be
+    // left behind even if the simulator is killed.
+    std::error_code ignored;
+    std::filesystem::remove_all(stateDir, ignored);
     std::printf("crate-sim ready on %s\n", bound.c_str());
     std::fflush(stdout);
 
@@ -127,7 +131,6 @@ int main(int argc, char** argv)
         agent_check_and_process(1);
 
     sim::stopAgent();
-    std::error_code ignored;
-    std::filesystem::remove_all(stateDir, ignored);
+    std::filesystem::remove_all(stateDir, ignored);     // should the agent have made it anew
     return 0;
 }

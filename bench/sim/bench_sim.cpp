@@ -256,12 +256,9 @@ int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     init_snmp("bench_sim");
-    if (!startBoth()) {
-        stopAgent(crateSim);
-        stopAgent(snmpd);
-        return 1;
-    }
-    benchmark::RunSpecifiedBenchmarks();
+    const bool started = startBoth();
+    if (started)
+        benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (rateOf[0] > 0 && rateOf[1] > 0)
         std::printf("crate-sim %.0f requests/s, snmpd %.0f requests/s: %.2f of snmpd's rate (target at least 0.8)\n",
@@ -270,5 +267,5 @@ int main(int argc, char** argv)
     stopAgent(snmpd);
     std::error_code ignored;
     std::filesystem::remove_all(workDir, ignored);
-    return 0;
+    return started ? 0 : 1;
 }
