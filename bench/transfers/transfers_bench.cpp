@@ -2,6 +2,10 @@
 // against, on the same session and in the same run, a bare Net-SNMP
 // synchronous get of the same object, and against spawning Net-SNMP's snmpget
 // for it. The simulated crate answers on loopback with its model held still.
+//
+// On a shared machine compare the first two with
+//   --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
+// so that a change of load hits both alike.
 #include <benchmark/benchmark.h>
 
 #include <spawn.h>
