@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "gui_session.h"
+#include "kovo_test_support.h"
 
 using namespace kovo::gui;
 
@@ -86,19 +87,16 @@ BENCHMARK(consoleShown)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterati
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    Child server, sim;
+    Child server;
     display = startXvfb(&server);
-    std::string why;
-    setenv("MIBDIRS", KOVO_BINARY_DIR "/mib:/usr/share/snmp/mibs/ietf", 1);
-    sim = startCrateSim("", "udp:127.0.0.1:1161", &why);
-    runtimeFolder = makeFolder();
-    if (display.empty() || sim.pid < 0) {
-        fprintf(stderr, "gui_startup_bench: %s\n", display.empty() ? "Xvfb did not start" : why.c_str());
-        stopChild(&server);
+    if (display.empty()) {
+        fprintf(stderr, "gui_startup_bench: Xvfb did not start\n");
         return 1;
     }
+    kovo::test::Sim sim = kovo::test::startSim("", "udp:127.0.0.1:1161");
+    runtimeFolder = makeFolder();
     benchmark::RunSpecifiedBenchmarks();
-    stopChild(&sim);
+    kovo::test::stopSim(sim);
     stopChild(&server);
     removeFolder(runtimeFolder);
     benchmark::Shutdown();

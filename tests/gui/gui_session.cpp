@@ -1,5 +1,5 @@
-// This file contains the helpers that run an X server, the simulated crate and
-// programs on a terminal for the GUI tests and the start-up benchmark.
+// This file contains the helpers that run an X server and programs on a
+// terminal for the GUI tests and the start-up benchmark.
 #include "gui_session.h"
 
 #include <fcntl.h>
@@ -97,29 +97,6 @@ std::string startXvfb(Child* server)
     }
     number.pop_back();
     return ":" + number;
-}
-
-Child startCrateSim(const std::string& layout, const std::string& address, std::string* why)
-{
-    std::vector<std::string> argv = {KOVO_BINARY_DIR "/sim/crate-sim", "--listen", address};
-    if (!layout.empty())
-        argv.insert(argv.end(), {"--layout", layout});
-    int out[2];
-    Child sim;
-    if (pipe2(out, O_CLOEXEC) != 0)
-        return sim;
-    int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
-    sim.pid = start(argv, "", nullptr, null, out[1], out[1], -1);
-    close(null);
-    close(out[1]);
-    sim.out = out[0];
-    std::string said;
-    if (!readUntil(sim.out, "crate-sim ready on", &said, 30000)) {
-        *why = said;
-        stopChild(&sim);
-        sim.pid = -1;
-    }
-    return sim;
 }
 
 void stopChild(Child* child)

@@ -1,6 +1,6 @@
 // This file contains the helpers of the tests and benchmark that run programs
-// as an operator at a desktop would: a private X server (Xvfb), the simulated
-// crate, and programs whose standard input is a terminal.
+// as an operator at a desktop would: a private X server (Xvfb) and programs
+// whose standard input is a terminal.
 #ifndef KOVO_GUI_SESSION_H
 #define KOVO_GUI_SESSION_H
 
@@ -21,11 +21,6 @@ struct Child {
 /* Starts Xvfb on a free display and waits until it accepts clients. Returns
  * the display's name (":N") and the server in *server; "" when it failed. */
 std::string startXvfb(Child* server);
-
-/* Starts the simulated crate with the layout file (or its own crate when
- * layout is ""), listening on address, and waits for its ready line. The
- * child's pid is -1 when it failed; *why says what it printed then. */
-Child startCrateSim(const std::string& layout, const std::string& address, std::string* why);
 
 /* Ends a child of these helpers (SIGTERM) and waits for it. */
 void stopChild(Child* child);

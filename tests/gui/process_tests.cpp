@@ -53,7 +53,7 @@ std::string readFile(const std::string& path)
     return text.str();
 }
 
-struct Desktop : testing::Test {
+struct GuiDesktop : testing::Test {
     Child server;
     std::string display, folder;
 
@@ -94,7 +94,7 @@ std::vector<std::string> linesWithout(const std::string& text, const std::string
 
 }  // namespace
 
-TEST_F(Desktop, StandardOutputIsExactAndTheWindowsPaneShowsItToo)
+TEST_F(GuiDesktop, StandardOutputIsExactAndTheWindowsPaneShowsItToo)
 {
     Child child = probe(display, true, "press FLOOD; pane " + folder + "/pane.txt; press QUIT");
     Finished run = finish(&child, 120000);
@@ -115,7 +115,7 @@ TEST_F(Desktop, StandardOutputIsExactAndTheWindowsPaneShowsItToo)
                                   << expected.size();
 }
 
-TEST_F(Desktop, WithAPipeAsInputTheConsoleRunsEvenWithADisplay)
+TEST_F(GuiDesktop, WithAPipeAsInputTheConsoleRunsEvenWithADisplay)
 {
     Child child = probe(display, false, "pane " + folder + "/pane.txt");
     std::string input = "press FLOOD\npress QUIT\n";
@@ -126,7 +126,7 @@ TEST_F(Desktop, WithAPipeAsInputTheConsoleRunsEvenWithADisplay)
     EXPECT_FALSE(std::ifstream(folder + "/pane.txt").good());  // no window was shown
 }
 
-TEST_F(Desktop, WithoutADisplayThatAnswersTheConsoleRunsOnTheTerminal)
+TEST_F(GuiDesktop, WithoutADisplayThatAnswersTheConsoleRunsOnTheTerminal)
 {
     for (const char* unreachable : {"", ":9999"}) {
         Child child = probe(unreachable, true, "pane " + folder + "/pane.txt");

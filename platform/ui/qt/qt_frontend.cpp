@@ -33,16 +33,20 @@ int dispatching;                           // operator actions being handed to t
 
 // Whether Qt can reach its display. Qt ends the process when it cannot, so
 // an X display is tried here first; a platform named in QT_QPA_PLATFORM
-// other than xcb is Qt's own business.
-bool displayReachable()
+// other than xcb is Qt's own business. The trial connection is handed back
+// in *held, to be closed only once Qt has its own: an X server with no other
+// client resets when its last client leaves, and refuses connections meanwhile.
+bool displayReachable(xcb_connection_t** held)
 {
     const char* platform = getenv("QT_QPA_PLATFORM");
     if (platform != nullptr && platform[0] != '\0' && strncmp(platform, "xcb", 3) != 0)
         return true;
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    bool reachable = xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
-    return reachable;
+    *held = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(*held) == 0)
+        return true;
+    xcb_disconnect(*held);
+    *held = nullptr;
+    return false;
 }
 
 QWidget* windowOf(int panel)
@@ -93,7 +97,8 @@ int start(int argc, char* argv[])
 {
     if (application != nullptr)
         return 1;
-    if (!displayReachable())
+    xcb_connection_t* trial = nullptr;
+    if (!displayReachable(&trial))
         return 0;
     // Qt gets the program's name only: the program's arguments are its own,
     // and no option on its command line changes how the panel is shown.
@@ -101,6 +106,8 @@ int start(int argc, char* argv[])
     static int qtArgc = 1;
     static char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : fallbackName, nullptr};
     application = new QApplication(qtArgc, qtArgv);
+    if (trial != nullptr)
+        xcb_disconnect(trial);
     // QApplication took the whole locale from the desktop's environment; the
     // program's printf and strtod keep the C notation of numbers.
     setlocale(LC_NUMERIC, "C");
