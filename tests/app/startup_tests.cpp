@@ -58,6 +58,16 @@ std::string shownValue(const std::string& err, const std::string& control)
     return "";
 }
 
+// Whether the crate heard nothing but the start-up's read of its main switch
+// (repeated when an answer came late on a loaded machine), with the read community.
+bool onlyStartUpRead(const std::vector<LogEntry>& log)
+{
+    for (const LogEntry& entry : log)
+        if (entry.pdu != "GET" || entry.name != "sysMainSwitch.0" || entry.community != "ovalis")
+            return false;
+    return !log.empty();
+}
+
 bool panelShown(const std::string& err)
 {
     return err.find("panel PANEL \"Crate control\"\n") != std::string::npos;
@@ -94,12 +104,7 @@ TEST(StartUp, NormalStartUpPrintsTheLibrarysLinesAndEndOfInputShutsDownInOrder)
     RunResult run = runApp("");
     EXPECT_EQ(run.out, startLines + closedLine);
     EXPECT_EQ(run.status, 0) << run.err;
-    // The crate heard one read of its main switch, with the read community, and nothing else.
-    std::vector<LogEntry> log = simLog(sim);
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].pdu, "GET");
-    EXPECT_EQ(log[0].name, "sysMainSwitch.0");
-    EXPECT_EQ(log[0].community, "ovalis");
+    EXPECT_TRUE(onlyStartUpRead(simLog(sim)));
 }
 
 TEST(StartUp, CrateSwitchControlShowsOneMinusTheMainSwitch)
@@ -115,7 +120,7 @@ TEST(StartUp, CrateSwitchControlShowsOneMinusTheMainSwitch)
         RunResult run = runApp("show\n");
         EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "1") << run.err;
         EXPECT_EQ(run.out, startLines + closedLine);
-        EXPECT_EQ(simLog(sim).size(), 1u);  // showing the value did not switch the crate
+        EXPECT_TRUE(onlyStartUpRead(simLog(sim)));  // showing the value did not switch the crate
     }
 }
 
@@ -218,7 +223,7 @@ TEST(EventLoop, EventsOtherThanCommitChangeNothingAndSendNothing)
     EXPECT_EQ(run.out, startLines + closedLine);
     EXPECT_TRUE(panelShown(run.err)) << "a quit event that is no commit ended the loop: " << run.err;
     EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "0");
-    EXPECT_EQ(simLog(sim).size(), 1u);  // only the start-up's read of the main switch
+    EXPECT_TRUE(onlyStartUpRead(simLog(sim)));
     EXPECT_EQ(run.status, 0);
 }
 
