@@ -8,6 +8,7 @@ present channels against the bare gets and the spawned snmpget.
 usage: plot-report-time.py BENCHMARK.json OUTPUT.png
 """
 import json
+import statistics
 import sys
 
 import matplotlib
@@ -24,19 +25,16 @@ UNIT_SECONDS = {"ns": 1e-9, "us": 1e-6, "ms": 1e-3, "s": 1.0}
 
 
 def runs(benchmarks):
-    """{(family, present): (milliseconds, exchanges)}: the median where there
-    are repetitions, otherwise the one run."""
-    found, medians = {}, {}
+    """{(family, present): (median, lowest, highest milliseconds, exchanges)}
+    over the repetitions of each benchmark (one run gives all three alike)."""
+    times, exchanges = {}, {}
     for b in benchmarks:
+        if b.get("run_type") == "aggregate" or b.get("error_occurred"):
+            continue
         key = (b["run_name"].split("/")[0], int(b["present"]))
-        value = (b["real_time"] * UNIT_SECONDS[b["time_unit"]] * 1e3, b["exchanges"])
-        if b.get("run_type") == "aggregate":
-            if b.get("aggregate_name") == "median":
-                medians[key] = value
-        else:
-            found[key] = value
-    found.update(medians)
-    return found
+        times.setdefault(key, []).append(b["real_time"] * UNIT_SECONDS[b["time_unit"]] * 1e3)
+        exchanges[key] = b["exchanges"]
+    return {key: (statistics.median(t), min(t), max(t), exchanges[key]) for key, t in times.items()}
 
 
 def main(argv):
@@ -48,11 +46,14 @@ def main(argv):
 
     fig, ax = plt.subplots(figsize=(7, 4.5))
     for family, label in SERIES:
-        xy = sorted((n, ms) for (f, n), (ms, _) in found.items() if f == family)
-        if xy:
-            ax.plot([n for n, _ in xy], [ms for _, ms in xy], marker="o", label=label)
+        points = sorted((n, v) for (f, n), v in found.items() if f == family)
+        if points:
+            x = [n for n, _ in points]
+            median = [v[0] for _, v in points]
+            spread = [[v[0] - v[1] for _, v in points], [v[2] - v[0] for _, v in points]]
+            ax.errorbar(x, median, yerr=spread, marker="o", capsize=3, label=label)
     ax.set_xlabel("present channels (of the 32 candidates)")
-    ax.set_ylabel("wall time per report [ms]")
+    ax.set_ylabel("wall time per report [ms]\n(median, bars: fastest to slowest repetition)")
     ax.set_title("Channel status report, simulated crate on loopback")
     ax.set_xlim(left=0)
     ax.set_ylim(bottom=0)
@@ -67,7 +68,8 @@ def main(argv):
     report, bare, spawned = (found.get((f, 32)) for f in ("StatusReport", "BareGets", "SpawnedSnmpget"))
     for name, value in (("status report", report), ("bare gets", bare), ("spawned snmpget", spawned)):
         if value:
-            print(f"{name:16s} 32 present: {value[0]:9.2f} ms, {value[1]:.0f} exchanges")
+            print(f"{name:16s} 32 present: median {value[0]:8.2f} ms (from {value[1]:.2f} to {value[2]:.2f}), "
+                  f"{value[3]:.0f} exchanges")
     if report and bare:
         print(f"status report / bare gets:       {report[0] / bare[0]:.3f}")
     if report and spawned:
