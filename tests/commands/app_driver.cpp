@@ -12,15 +12,6 @@ RunResult runApp(const std::string& input, const std::string& program, const std
     return runProgram({program}, input, cwd);
 }
 
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> result;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);)
-        result.push_back(line);
-    return result;
-}
-
 std::vector<std::string> sessionOutput(const std::vector<std::string>& commandLines)
 {
     std::vector<std::string> expected = {

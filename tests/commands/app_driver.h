@@ -20,9 +20,6 @@ inline const char* const crateListen = "udp:127.0.0.1:1161";
 RunResult runApp(const std::string& input, const std::string& program = KOVO_BINARY_DIR "/app/kovo_uir",
                  const std::string& cwd = KOVO_BINARY_DIR "/app");
 
-// The lines of text, each without its line feed; a last line without one is kept.
-std::vector<std::string> lines(const std::string& text);
-
 // The whole standard output of a run in which the session opens and the
 // commands print commandLines: the library's start-up lines, then those, then
 // the session's close.

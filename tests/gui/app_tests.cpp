@@ -70,15 +70,6 @@ bool isTableLine(const std::string& line)
     return true;
 }
 
-std::vector<std::string> lines(const std::string& text)
-{
-    std::vector<std::string> all;
-    std::istringstream split(text);
-    for (std::string line; std::getline(split, line);)
-        all.push_back(line);
-    return all;
-}
-
 }  // namespace
 
 TEST(GuiPanelWindow, TheStatusButtonPrintsTheTableOnStandardOutputAndInThePane)
@@ -107,7 +98,7 @@ TEST(GuiPanelWindow, TheStatusButtonPrintsTheTableOnStandardOutputAndInThePane)
     ASSERT_TRUE(paneFile.is_open()) << "the window never showed:\n" << run.err;
 
     // Standard output: start-up, the table with the point as decimal mark, and shut-down.
-    std::vector<std::string> out = lines(run.out);
+    std::vector<std::string> out = kovo::test::lines(run.out);
     ASSERT_EQ(out.size(), startUp.size() + tableStarts.size() + 1) << run.out;
     for (size_t i = 0; i < out.size(); ++i) {
         if (i < startUp.size()) {
@@ -121,7 +112,7 @@ TEST(GuiPanelWindow, TheStatusButtonPrintsTheTableOnStandardOutputAndInThePane)
     }
 
     // The pane: the same lines up to the table's last, when the window was still up.
-    std::vector<std::string> shown = lines(pane.str());
+    std::vector<std::string> shown = kovo::test::lines(pane.str());
     out.pop_back();
     EXPECT_EQ(shown, out);
 

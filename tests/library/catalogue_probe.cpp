@@ -28,9 +28,9 @@ const Entry entries[] = {
 #include "catalogue.def"
 };
 
-void printEntry(const char* spec)
+void printEntry(const char* request)
 {
-    std::string object(spec);
+    std::string object(request);
     int row = 0;
     if (auto colon = object.find(':'); colon != std::string::npos) {
         row = atoi(object.c_str() + colon + 1);
@@ -40,7 +40,7 @@ void printEntry(const char* spec)
         if (object != e.object || row < 0 || row >= e.rows)
             continue;
         size_t length = e.lengths[row];
-        printf("%s length %zu", spec, length);
+        printf("%s length %zu", request, length);
         if (length > 0 && length <= OID_CAPACITY) {
             printf(" oid ");
             for (size_t i = 0; i < length; ++i)
@@ -49,7 +49,7 @@ void printEntry(const char* spec)
         printf("\n");
         return;
     }
-    printf("%s unknown\n", spec);
+    printf("%s unknown\n", request);
 }
 
 }  // namespace

@@ -358,4 +358,13 @@ RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string
     return runProgram(argv, "", "", {std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS)});
 }
 
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> result;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);)
+        result.push_back(line);
+    return result;
+}
+
 }  // namespace kovo::test

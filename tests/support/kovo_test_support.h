@@ -77,4 +77,7 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& in
 RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string& community,
                       const std::vector<std::string>& args, const std::vector<std::string>& options = {});
 
+// The lines of text, each without its line feed; a last line without one is kept.
+std::vector<std::string> lines(const std::string& text);
+
 }  // namespace kovo::test
