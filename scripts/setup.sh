@@ -43,6 +43,10 @@ if ! grep -Eq '^[[:space:]]*mibs[[:space:]]*:[[:space:]]*$' "$conf" 2>/dev/null;
   printf 'mibs :\n' >> "$conf"
 fi
 
+# Net-SNMP makes its certificate index folder on first use and says so on
+# standard error; making it here keeps the program's first start quiet.
+mkdir -p /var/lib/snmp/cert_indexes
+
 # A comma-decimal locale for the tests that prove printed numbers ignore it.
 if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
   sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
