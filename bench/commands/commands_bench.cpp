@@ -100,7 +100,7 @@ void countExchanges(benchmark::State& state, Crate& crate, Run run)
     run();
     size_t after = kovo::test::simLog(crate.sim).size();
     // A log removed under the simulator (a clean-up of the temp folder) would count nothing.
-    if (!std::filesystem::exists(crate.sim.logPath))
+    if (!std::filesystem::exists(crate.sim.dir + "/requests.jsonl"))
         return state.SkipWithError("the simulator's request log is gone");
     state.counters["exchanges"] = static_cast<double>(after - before) / static_cast<double>(state.iterations());
     state.counters["present"] = static_cast<double>(state.range(0));

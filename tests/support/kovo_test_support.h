@@ -1,11 +1,11 @@
 // kovo_test_support.h: This file contains the test support shared by the test
-// suites: starting the simulated crate (crate-sim) in a temp folder, talking to
-// its control channel, reading its request log, and running programs to their
-// end with their output captured.
+// suites: starting the simulated crate (crate-sim) through sim-launcher,
+// talking to its control channel, reading its request log, and running
+// programs to their end with their output captured.
 #pragma once
 
+#include <cstdint>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace kovo::test {
@@ -20,17 +20,15 @@ struct LogEntry {
     std::string value;                 // the value's bytes in upper-case hex separated by blanks ("41 C1 99 9A"), "" for NULL
 };
 
-// A running crate-sim; the destructor stops it (SIGTERM, wait) if still
-// running, and removes its folder unless the current test has failed.
+// A running crate-sim, started for this test by sim-launcher and kept while
+// the connection to the launcher lasts; the destructor ends it, and the crate
+// is stopped and its folder removed unless the current test has failed.
 struct Sim {
-    pid_t pid = -1;
     int port = 0;
     std::string address;               // "127.0.0.1:PORT", usable as a Net-SNMP peer name
-    std::string dir, logPath;          // its own fresh temp folder and its request log
-    int controlFd = -1;                // write end of its standard input
-    int replyFd = -1;                  // read end of its standard output (ready line, command replies)
-    std::string replyBuffer;           // bytes read from replyFd beyond the last whole line
-    std::string stderrPath;            // its standard error, kept in its folder
+    std::string dir;                   // its own fresh temp folder, on the launcher's machine
+    std::intptr_t connection = -1;     // to the launcher (a socket)
+    mutable std::string replyBuffer;   // bytes received beyond the last whole reply
     ~Sim();
     Sim() = default;
     Sim(Sim&&) noexcept;
@@ -38,15 +36,17 @@ struct Sim {
     Sim(const Sim&) = delete;
 };
 
-// Starts crate-sim (path from KOVO_BINARY_DIR) in a fresh temp folder with the
-// given layout text (empty: the built-in default layout) listening on `listen`
-// (empty: a free loopback port chosen for it, read back from the ready line),
-// and waits for its ready line. Fails the calling test (ADD_FAILURE, then
-// throws) with the sim's stderr if it does not start. Blocks until ready.
+// Starts crate-sim in a fresh temp folder with the given layout text (empty:
+// the built-in default layout) listening on `listen` (empty: a free loopback
+// port), and waits until it is ready. The launcher is the one whose address
+// file KOVO_SIM_LAUNCHER names (CTest's fixture starts it); without that
+// variable, on Linux, a private launcher is started for the test program.
+// Fails the calling test (ADD_FAILURE, then throws) with the sim's stderr if
+// it does not start.
 Sim startSim(const std::string& layoutToml = "", const std::string& listen = "");
 
-// Sends one control command line on the sim's standard input and returns its
-// one-line reply without the newline ("" and a test failure if none comes).
+// Sends one control command line to the sim and returns its one-line reply
+// without the newline ("" and a test failure if none comes).
 std::string simCommand(Sim& sim, const std::string& line);
 
 // All request log entries so far (the sim flushes each line as it writes it).
@@ -56,7 +56,7 @@ std::vector<LogEntry> simLog(const Sim& sim);
 std::string simStderr(const Sim& sim);
 
 // Stops the sim (SIGTERM) and returns its exit status (128+signal if killed);
-// -1 if it was not running.
+// -1 if it was not running. Its log and standard error stay readable.
 int stopSim(Sim& sim);
 
 struct RunResult {
@@ -67,7 +67,8 @@ struct RunResult {
 // Runs a program to its end: argv[0] is a path (or a name looked up in PATH);
 // `input` is written to its standard input, then closed; cwd "" = current;
 // env entries "NAME=value" are added to (or override) the current
-// environment. Reads stdout and stderr fully without deadlock.
+// environment, an entry "NAME" removes the variable. Reads stdout and stderr
+// fully without deadlock; on Windows their line ends are made "\n".
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& input = "",
                      const std::string& cwd = "", const std::vector<std::string>& env = {});
 
