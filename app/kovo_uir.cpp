@@ -2,6 +2,7 @@
 // main panel and the crate library in order, shows the crate's main switch,
 // runs the event loop until the quit button, and takes everything down again.
 #ifdef _WIN32
+#include <winsock2.h>  // before windows.h, which would otherwise bring the old Winsock
 #include <windows.h>
 #endif
 #include <cvirte.h>

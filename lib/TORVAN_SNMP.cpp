@@ -12,11 +12,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <winsock2.h>  // the real one on Windows, before windows.h; the stand-in elsewhere
 #ifdef _WIN32
 #include <windows.h>
 #endif
-#include <winsock2.h>
 
+#include "catalogue.h"
 #include "TORVAN_SNMP.h"  // also brings the syslog priority names LOG_ERR, LOG_INFO, LOG_DEBUG
 
 const char* const readCommunity = "ovalis";
@@ -69,6 +70,35 @@ void winsock_cleanup(void)
 {
     WSACleanup();
 }
+
+#ifdef _WIN32
+/* On Windows the library's MIB modules lie in the folder "mibs" beside the
+ * module that holds the library: TORVAN_SNMP.dll, or the program it is linked
+ * into. Unless MIBDIRS names the search path, that folder goes behind it. */
+void addMibFolder(void)
+{
+    if (getenv("MIBDIRS") != nullptr)
+        return;
+    HMODULE module = nullptr;
+    const DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    if (!GetModuleHandleExA(flags, reinterpret_cast<LPCSTR>(&addMibFolder), &module))
+        return;
+    char path[MAX_PATH + 6];
+    const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+    char* folderEnd = length > 0 && length < MAX_PATH ? strrchr(path, '\\') : nullptr;
+    if (folderEnd == nullptr)
+        return;
+    strcpy(folderEnd, "\\mibs");
+    char behind[sizeof path + 1] = "+";  // a leading '+' appends to Net-SNMP's path
+    strcat(behind, path);
+    netsnmp_set_mib_directory(behind);
+}
+#else
+/* Elsewhere Net-SNMP's own search path (or MIBDIRS) finds the modules. */
+void addMibFolder(void)
+{
+}
+#endif
 
 extern "C" BOOL APIENTRY DllMain(HANDLE hModule, DWORD ul_reason_for_call, LPVOID lpReserved)
 {

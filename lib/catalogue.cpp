@@ -101,6 +101,7 @@ bool loadModule(const char* name)
 int SnmpInit(void)
 {
     syslog(LOG_DEBUG, "*** Initialise SNMP ***");
+    addMibFolder();
     init_snmp("VuzizEvir");
     init_mib();
     if (!loadModule("TORVAN-CRATE-MIB")) {

@@ -25,4 +25,9 @@ extern "C" {
 }
 #endif
 
+/* Adds the library's own MIB folder to Net-SNMP's search path where the
+ * platform keeps it apart (Windows: beside the DLL or program); SnmpInit calls
+ * it before Net-SNMP starts. */
+void addMibFolder(void);
+
 #endif /* CATALOGUE_H */

@@ -26,8 +26,12 @@
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <link.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -141,6 +145,11 @@ bool oneDoubleConversion(std::string_view format)
 // callback bound to it would be called with arguments it does not expect.
 CtrlCallbackPtr programFunction(const std::string& name)
 {
+#ifdef _WIN32
+    // GetModuleHandle(NULL) is the program itself, so a DLL's function is never found.
+    FARPROC symbol = GetProcAddress(GetModuleHandle(nullptr), name.c_str());
+    return reinterpret_cast<CtrlCallbackPtr>(reinterpret_cast<void*>(symbol));
+#else
     void* symbol = dlsym(RTLD_DEFAULT, name.c_str());
     if (symbol == nullptr)
         return nullptr;
@@ -153,6 +162,7 @@ CtrlCallbackPtr programFunction(const std::string& name)
     dlinfo(program, RTLD_DI_LINKMAP, &programObject);
     dlclose(program);
     return object == programObject ? reinterpret_cast<CtrlCallbackPtr>(symbol) : nullptr;
+#endif
 }
 
 // Reads an optional integer key into *out, which keeps its value when the key

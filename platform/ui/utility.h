@@ -5,7 +5,10 @@
 #ifndef KOVO_UTILITY_H
 #define KOVO_UTILITY_H
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <winsock2.h>  /* before windows.h, which would otherwise bring the old Winsock */
+#include <windows.h>
+#else
 #ifdef __cplusplus
 extern "C" {
 #endif

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# The Windows build, made on this Debian 12 machine (as root): installs the
+# cross compilers and Wine, cross-builds Net-SNMP's client DLL (from Debian's
+# source package) and GoogleTest into a cache folder that later runs reuse,
+# cross-builds the project with cmake/mingw-w64-x86_64.cmake, runs its tests
+# under Wine against the Linux crate-sim, and packs dist/kovo-windows-x64.zip.
+#
+# Folders: the cache in .cache/windows (or $KOVO_WINDOWS_CACHE), the build in
+# build-windows (or $KOVO_WINDOWS_BUILD_DIR); the simulated crate the tests use
+# comes from the Linux build in build (or $KOVO_BUILD_DIR), built if missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+export KOVO_WINDOWS_CACHE=${KOVO_WINDOWS_CACHE:-$root/.cache/windows}
+cache=$KOVO_WINDOWS_CACHE
+prefix=$cache/prefix
+build=$root/${KOVO_WINDOWS_BUILD_DIR:-build-windows}
+linux_build=$root/${KOVO_BUILD_DIR:-build}
+toolchain=$root/cmake/mingw-w64-x86_64.cmake
+host=x86_64-w64-mingw32
+netsnmp_version=5.9.3
+mkdir -p "$cache" "$prefix/bin" "$prefix/lib/pkgconfig"
+
+step() { printf '== windows: %s\n' "$*" >&2; }
+
+install_packages() {
+  local packages=(mingw-w64 wine wine64 dpkg-dev) missing=() p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    step "installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+}
+
+# Debian's source package of Net-SNMP, fetched through an apt configuration of
+# our own in the cache, so that the machine's apt sources stay as they are.
+fetch_netsnmp_source() {
+  local apt=$cache/apt codename mirror
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  mirror=$({ cat /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
+           grep -E '^[[:space:]]*(URIs:|deb )' | grep -v security | grep -oE 'https?://[^[:space:]]+' | head -n1)
+  [[ -n $mirror ]] || { echo "windows: no Debian mirror in the apt sources" >&2; exit 1; }
+  mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/parts" "$cache/src"
+  printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
+    "$mirror" "$codename" >"$apt/sources.list"
+  local options=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts="$apt/parts"
+                 -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt/cache" -o APT::Sandbox::User=root)
+  apt-get "${options[@]}" update -qq
+  rm -rf "$cache/src"/net-snmp*
+  (cd "$cache/src" && apt-get "${options[@]}" source -qq "net-snmp" >/dev/null)
+  src=$(ls -d "$cache/src"/net-snmp-"$netsnmp_version"*/ | head -n1)
+  [[ -d $src/win32 ]] || { echo "windows: Net-SNMP's source has no win32 folder: $src" >&2; exit 1; }
+}
+
+# Net-SNMP's client library as a DLL: SNMPv2c over UDP, no agent, no tools,
+# no OpenSSL (none is built for MinGW in Debian, and SNMPv2c needs none).
+build_netsnmp() {
+  [[ -f $prefix/bin/libnetsnmp-40.dll && -f $prefix/lib/pkgconfig/netsnmp.pc ]] && return
+  step "fetching and cross-building Net-SNMP $netsnmp_version"
+  fetch_netsnmp_source
+  (
+    cd "$src"
+    ./configure --host=$host --prefix=/usr --disable-agent --disable-applications --disable-manuals \
+      --disable-scripts --disable-mibs --disable-embedded-perl --without-perl-modules --without-openssl \
+      --with-default-snmp-version=2 --with-transports=UDP --with-security-modules=usm --with-mibs= \
+      --enable-shared --disable-static --with-defaults >"$cache/netsnmp-configure.log" 2>&1
+    # The Windows service helpers need the agent's program name: the client has no use for them.
+    sed -i 's/ winservice\.lo winservicerc\.lo//; s/ winservice\.lo//; s/ winservicerc\.lo//' snmplib/Makefile
+    make -C snmplib -j"$(nproc)" LDFLAGS="-no-undefined -lws2_32 -liphlpapi" >"$cache/netsnmp-build.log" 2>&1
+    rm -rf "$cache/stage"
+    make -C snmplib install DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1
+    make installheaders DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1
+  )
+  cp -r "$cache/stage/usr/include" "$prefix/"
+  cp "$cache/stage/usr/lib/libnetsnmp.dll.a" "$prefix/lib/"
+  cp "$cache/stage/usr/bin/libnetsnmp-40.dll" "$prefix/bin/"
+  cat >"$prefix/lib/pkgconfig/netsnmp.pc" <<PC
+prefix=$prefix
+includedir=\${prefix}/include
+libdir=\${prefix}/lib
+
+Name: netsnmp
+Description: Net-SNMP client library, cross-built for Windows
+Version: $netsnmp_version
+Cflags: -I\${includedir}
+Libs: -L\${libdir} -lnetsnmp
+Libs.private: -lws2_32 -liphlpapi
+PC
+  rm -rf "$cache/stage" "$cache/src"
+}
+
+# GoogleTest from Debian's source copy, as static libraries for MinGW.
+build_googletest() {
+  [[ -f $prefix/lib/libgtest.a ]] && return
+  step "cross-building GoogleTest"
+  cmake -S /usr/src/googletest -B "$cache/googletest" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" -DBUILD_SHARED_LIBS=OFF >/dev/null
+  cmake --build "$cache/googletest" -j"$(nproc)" >/dev/null
+  cmake --install "$cache/googletest" >/dev/null
+  rm -rf "$cache/googletest"
+}
+
+# The header-only libraries the project uses (toml++, nlohmann-json) serve
+# MinGW as they are: copied into the prefix with nlohmann-json's CMake package.
+copy_headers() {
+  cp -r /usr/include/toml++ /usr/include/nlohmann "$prefix/include/"
+  mkdir -p "$prefix/share/cmake"
+  cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+}
+
+# The MinGW run-time DLLs the programs load, beside Net-SNMP's in the prefix.
+copy_runtime() {
+  local dll
+  for dll in libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+    cp "$($host-g++-posix -print-file-name=$dll)" "$prefix/bin/"
+  done
+}
+
+install_packages
+build_netsnmp
+build_googletest
+copy_headers
+copy_runtime
+
+step "cross-building kovo"
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKOVO_GUI=OFF \
+  -DKOVO_SIM_BUILD_DIR="$linux_build" >/dev/null
+cmake --build "$build" -j"$(nproc)"
