@@ -183,8 +183,7 @@ TEST(ChannelCommands, ValueThatCannotBeReadFromThePanelIsNeverWritten)
 {
     // A panel file whose switches are buttons and which has no set-voltage or
     // current-limit control: no command can read the value it would write.
-    std::string dir = (std::filesystem::temp_directory_path() / "kovo-panel-XXXXXX").string();
-    ASSERT_NE(mkdtemp(dir.data()), nullptr);
+    const std::string dir = makeTempDir("kovo-panel");
     std::ofstream(dir + "/kovo_uir.uir") << R"(
 [[panel]]
 resource = 1

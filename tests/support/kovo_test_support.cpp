@@ -9,7 +9,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
@@ -570,6 +572,18 @@ RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string
     argv.insert(argv.end(), args.begin(), args.end());
     const char* mibdirs = std::getenv("MIBDIRS");
     return runProgram(argv, "", "", {std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS)});
+}
+
+std::string makeTempDir(const std::string& stem)
+{
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::filesystem::path dir = std::filesystem::temp_directory_path() / (stem + "." + std::to_string(random()));
+        std::error_code error;
+        if (std::filesystem::create_directory(dir, error))
+            return dir.string();
+    }
+    throw std::runtime_error("cannot create a temp folder for " + stem);
 }
 
 std::vector<std::string> lines(const std::string& text)

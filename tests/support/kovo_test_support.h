@@ -78,6 +78,9 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& in
 RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string& community,
                       const std::vector<std::string>& args, const std::vector<std::string>& options = {});
 
+// A new, empty folder in the temp folder, named stem.RANDOM; throws if none can be made.
+std::string makeTempDir(const std::string& stem);
+
 // The lines of text, each without its line feed; a last line without one is kept.
 std::vector<std::string> lines(const std::string& text);
 

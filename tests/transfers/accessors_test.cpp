@@ -5,10 +5,15 @@
 // and the conversions that belong to single accessors.
 #include "crate_session.h"
 
+#ifdef _WIN32
+#include <winsock2.h>  // started by SnmpInit
+#include <ws2tcpip.h>
+#else
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <climits>
 #include <cstring>
@@ -233,8 +238,8 @@ TEST_F(Accessors, NullHandleGivesFailureValues)
 // once instead of four times 0.1 s, since no answer can ever come.
 TEST_F(Accessors, NoAnswerGivesFailureValues)
 {
-    const int silent = socket(AF_INET, SOCK_DGRAM, 0);
-    ASSERT_GE(silent, 0);
+    auto silent = socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_NE(silent, decltype(silent)(-1));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -256,9 +261,17 @@ TEST_F(Accessors, NoAnswerGivesFailureValues)
     SnmpClose(quiet);
     size_t requests = 0;
     char datagram[2048];
+#ifdef _WIN32
+    u_long dontWait = 1;
+    ioctlsocket(silent, FIONBIO, &dontWait);
+    while (recv(silent, datagram, sizeof datagram, 0) > 0)
+        ++requests;
+    closesocket(silent);
+#else
     while (recv(silent, datagram, sizeof datagram, MSG_DONTWAIT) > 0)
         ++requests;
     close(silent);
+#endif
     EXPECT_EQ(requests, std::size(accessors));
 }
 
