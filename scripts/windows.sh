@@ -8,6 +8,8 @@
 # Folders: the cache in .cache/windows (or $KOVO_WINDOWS_CACHE), the build in
 # build-windows (or $KOVO_WINDOWS_BUILD_DIR); the simulated crate the tests use
 # comes from the Linux build in build (or $KOVO_BUILD_DIR), built if missing.
+# Extra arguments go to CMake's configure step of the project, e.g.
+# -DKOVO_CRATE_ADDRESS=192.0.2.10:161 for a program that talks to a real crate.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -15,7 +17,7 @@ export KOVO_WINDOWS_CACHE=${KOVO_WINDOWS_CACHE:-$root/.cache/windows}
 cache=$KOVO_WINDOWS_CACHE
 prefix=$cache/prefix
 build=$root/${KOVO_WINDOWS_BUILD_DIR:-build-windows}
-linux_build=$root/${KOVO_BUILD_DIR:-build}
+linux_build=$root/${KOVO_BUILD_DIR:-build}  # scripts/build.sh takes the same variable
 toolchain=$root/cmake/mingw-w64-x86_64.cmake
 host=x86_64-w64-mingw32
 netsnmp_version=5.9.3
@@ -126,7 +128,59 @@ build_googletest
 copy_headers
 copy_runtime
 
+# Wine in a prefix of our own. A persistent wineserver makes each program start
+# fast; the prefix's service processes keep the standard streams of the first
+# Windows program, so that one has all three on /dev/null (or CTest, which runs
+# the test programs to list their tests while building, waits for them).
+start_wine() {
+  export WINEPREFIX=$cache/wine WINEDEBUG=-all
+  wineserver -p 2>/dev/null || true  # one may run already for this prefix
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+  wine cmd /c exit </dev/null >/dev/null 2>&1
+}
+
+# The simulated crate and its launcher for the tests come from the Linux
+# build, brought up to date (nothing to do after scripts/test.sh).
+linux_tools() {
+  step "bringing the Linux build up to date for the simulated crate"
+  bash scripts/build.sh >/dev/null
+}
+
+# dist/kovo-windows-x64.zip: the program and its panel file, the library as a
+# DLL with its import library and headers (Net-SNMP's, which ours include,
+# among them), the DLLs they load, the MIB modules in mibs/, and a README.
+pack() {
+  local stage=$build/package name=kovo-windows-x64 dll
+  rm -rf "$stage" && mkdir -p "$stage/$name/include" "$stage/$name/lib"
+  local top=$stage/$name
+  cp "$build/app/kovo_uir.exe" "$build/app/kovo_uir.uir" "$build/lib/TORVAN_SNMP.dll" "$top/"
+  for dll in libnetsnmp-40.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
+    cp "$prefix/bin/$dll" "$top/"
+  done
+  cp "$build/lib/libTORVAN_SNMP.dll.a" "$prefix/lib/libnetsnmp.dll.a" "$top/lib/"
+  cp lib/TORVAN_SNMP.h lib/netsnmplib.h lib/accessors.def "$top/include/"
+  cp -r "$prefix/include/net-snmp" "$top/include/"
+  mkdir "$top/mibs" && cp "$build"/mib/*.txt "$top/mibs/"
+  # Debugging information stays in the build; the package carries none.
+  $host-strip --strip-debug "$top"/*.exe "$top"/*.dll
+  sed 's/$/\r/' docs/README-windows.txt >"$top/README-windows.txt"
+  mkdir -p dist
+  rm -f "dist/$name.zip"
+  (cd "$stage" && cmake -E tar cf "$root/dist/$name.zip" --format=zip "$name")
+  rm -rf "$stage"
+  echo "$root/dist/$name.zip"
+}
+
+start_wine
+linux_tools
+
 step "cross-building kovo"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKOVO_GUI=OFF \
-  -DKOVO_SIM_BUILD_DIR="$linux_build" >/dev/null
+  -DKOVO_SIM_BUILD_DIR="$linux_build" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
+
+step "running the tests under Wine"
+ctest --test-dir "$build" -j"$(nproc)" --output-on-failure --timeout 300
+
+step "packing"
+pack
