@@ -23,7 +23,7 @@ host=x86_64-w64-mingw32
 netsnmp_version=5.9.3
 mkdir -p "$cache" "$prefix/bin" "$prefix/lib/pkgconfig"
 
-step() { printf '== windows: %s\n' "$*" >&2; }
+step() { printf '== windows (%ds): %s\n' "$SECONDS" "$*" >&2; }
 
 install_packages() {
   local packages=(mingw-w64 wine wine64 dpkg-dev) missing=() p
@@ -184,3 +184,4 @@ ctest --test-dir "$build" -j"$(nproc)" --output-on-failure --timeout 300
 
 step "packing"
 pack
+step "done"
