@@ -7,7 +7,7 @@
 #
 # Folders: the cache in .cache/windows (or $KOVO_WINDOWS_CACHE), the build in
 # build-windows (or $KOVO_WINDOWS_BUILD_DIR); the simulated crate the tests use
-# comes from the Linux build in build (or $KOVO_BUILD_DIR), built if missing.
+# comes from the Linux build in build (or $KOVO_BUILD_DIR), brought up to date.
 # Extra arguments go to CMake's configure step of the project, e.g.
 # -DKOVO_CRATE_ADDRESS=192.0.2.10:161 for a program that talks to a real crate.
 set -euo pipefail
@@ -76,7 +76,11 @@ build_netsnmp() {
     rm -rf "$cache/stage"
     make -C snmplib install DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1
     make installheaders DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1
-  )
+  ) || {
+    echo "windows: Net-SNMP did not build; the logs are $cache/netsnmp-configure.log and netsnmp-build.log:" >&2
+    tail -n 20 "$cache/netsnmp-build.log" "$cache/netsnmp-configure.log" >&2 2>/dev/null
+    exit 1
+  }
   cp -r "$cache/stage/usr/include" "$prefix/"
   cp "$cache/stage/usr/lib/libnetsnmp.dll.a" "$prefix/lib/"
   cp "$cache/stage/usr/bin/libnetsnmp-40.dll" "$prefix/bin/"
@@ -143,6 +147,7 @@ start_wine() {
 # build, brought up to date (nothing to do after scripts/test.sh).
 linux_tools() {
   step "bringing the Linux build up to date for the simulated crate"
+  bash scripts/setup.sh
   bash scripts/build.sh >/dev/null
 }
 
