@@ -2,18 +2,26 @@
  * TORVAN_SNMP.cpp: the frame of the crate SNMP access library: the string
  * duplicator, the log function, Winsock start-up and clean-up, the entry point
  * of the library as a Windows dynamic library, and opening and closing the
- * SNMPv2c session to one crate.
+ * SNMPv2c session to one crate, and the library's own MIB folder.
  *
  * Net-SNMP operations relied on here: snmp_sess_init, snmp_sess_open (single
- * sessions, addressed only through their handle), snmp_error, snmp_sess_close.
+ * sessions, addressed only through their handle), snmp_error, snmp_sess_close;
+ * snmp_register_callback and add_mibdir for the MIB folder.
  */
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <dlfcn.h>
+#include <link.h>
 #endif
 #include <winsock2.h>
 
@@ -26,6 +34,84 @@ enum {
     SESSION_TIMEOUT_US = 100000,  // per attempt
     SESSION_RETRIES = 3,
 };
+
+namespace {
+
+/* ---- The library's own MIB folder ----
+ *
+ * The crate module ships with the library: in the build tree's mib folder, or
+ * installed in PREFIX/share/snmp/mibs. That folder is added to Net-SNMP's MIB
+ * search path behind the folders Net-SNMP searches anyway (MIBDIRS, snmp.conf,
+ * its defaults), so that a user's own copy of the module still wins. */
+
+namespace fs = std::filesystem;
+
+/* The file that holds this code: the shared library, or the program that the
+ * static library is linked into. Empty when it cannot be told. */
+fs::path ownFile()
+{
+#ifdef _WIN32
+    HMODULE module = nullptr;
+    char path[MAX_PATH];
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&ownFile), &module))
+        return {};
+    DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    return length > 0 && length < sizeof path ? fs::path(std::string(path, length)) : fs::path();
+#else
+    Dl_info info;
+    link_map* map = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&ownFile), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
+        map == nullptr)
+        return {};
+    // The loader names the main program only as it was started (argv[0]).
+    std::error_code error;
+    fs::path file = map->l_name[0] != '\0' ? fs::path(map->l_name) : fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : fs::weakly_canonical(file, error);
+#endif
+}
+
+/* The folder holding the crate module that belongs to this copy of the code:
+ * the build tree's when the code lies in the build tree, otherwise the
+ * installed one relative to the library's or the program's folder. */
+std::string ownMibFolder()
+{
+    const fs::path file = ownFile();
+    if (file.empty())
+        return "";
+    const fs::path folder = file.parent_path();
+    const fs::path buildTree = KOVO_BUILD_TREE;
+    const bool inBuildTree = std::mismatch(buildTree.begin(), buildTree.end(), folder.begin(), folder.end()).first ==
+                             buildTree.end();
+    const fs::path candidates[] = {
+        inBuildTree ? fs::path(KOVO_BUILD_MIB_DIR) : fs::path(),
+        folder / KOVO_MIB_FROM_LIBDIR,
+        folder / KOVO_MIB_FROM_BINDIR,
+    };
+    std::error_code error;
+    for (const fs::path& candidate : candidates)
+        if (!candidate.empty() && fs::is_regular_file(candidate / "TORVAN-CRATE-MIB.txt", error))
+            return candidate.lexically_normal().string();
+    return "";
+}
+
+/* Called by init_snmp once the configuration files are read and before
+ * Net-SNMP reads its own MIB folders. Of two folders holding the same module,
+ * Net-SNMP takes the one added later: added first, ours stays behind. */
+int addOwnMibFolder(int, int, void*, void*)
+{
+    const std::string folder = ownMibFolder();
+    if (!folder.empty())
+        add_mibdir(folder.c_str());
+    return SNMPERR_SUCCESS;
+}
+
+/* Registered when the library is loaded, so that it is in place whenever
+ * SnmpInit (or the program) starts Net-SNMP. */
+const int ownMibFolderRegistered =
+    snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_POST_PREMIB_READ_CONFIG, addOwnMibFolder, nullptr);
+
+}  // namespace
 
 char* StrDup(const char* str)
 {

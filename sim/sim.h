@@ -122,13 +122,15 @@ void startControl();
 
 // the SNMP agent (agent.cpp)
 bool initAgent(const std::string& stateDir, std::string& error);
-bool startAgent(const std::string& address, std::string& bound, std::string& error);
+bool startAgent(const std::string& address, const std::string& layout, std::string& bound, std::string& error);
 std::string instanceNameOf(const oid* name, std::size_t length);
 void stopAgent();
 
 // the request log (requestlog.cpp)
 bool openRequestLog(const std::string& path, std::string& error);
 void logRequest(const netsnmp_pdu* pdu);
+void logResponse(const u_char* datagram, int size, const void* transportData, int transportDataLength);
+void logUnanswered(const netsnmp_pdu* pdu);
 void closeRequestLog();
 
 }  // namespace sim

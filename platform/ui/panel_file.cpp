@@ -26,8 +26,12 @@
 #define TOML_EXCEPTIONS 0
 #include <toml++/toml.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dlfcn.h>
 #include <link.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -367,11 +371,43 @@ const toml::table* findPanel(const toml::table& file, int resourceId)
     return found;
 }
 
+// The folder of the running program's file, whatever folder it was started from.
+std::filesystem::path programFolder()
+{
+#ifdef _WIN32
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::filesystem::path(path).parent_path() : std::filesystem::path();
+#else
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : program.parent_path();
+#endif
+}
+
+// Where a panel file is read from: a name with a folder as given; a bare name
+// from the working folder when it is there (a panel put there on purpose
+// wins), otherwise from the program's folder, where it ships beside the program.
+std::string panelPath(const char* name)
+{
+    const std::filesystem::path path(name);
+    std::error_code error;
+    if (path.has_parent_path() || std::filesystem::is_regular_file(path, error))
+        return name;
+    const std::filesystem::path folder = programFolder();
+    return folder.empty() ? std::string(name) : (folder / path).string();
+}
+
+// The path being read; fileName points into it.
+std::string readPath;
+
 }  // namespace
 
-int uiReadPanelFile(const char* name, int resourceId, UiPanel* panel)
+int uiReadPanelFile(const char* given, int resourceId, UiPanel* panel)
 {
     std::error_code error;
+    readPath = panelPath(given);
+    const char* name = readPath.c_str();
     std::ifstream stream(name, std::ios::binary);
     if (!std::filesystem::is_regular_file(name, error) || !stream)
         return UI_ERR_FILE;

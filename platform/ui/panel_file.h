@@ -5,7 +5,9 @@
 #include "frontend.h"
 
 /* Reads panel resourceId from the panel file fileName into *panel (its handle
- * and display state are left to the caller) and binds each control's callback
+ * and display state are left to the caller). A fileName without a folder is
+ * looked for in the working folder, then in the folder of the program's
+ * executable. The reader binds each control's callback
  * to the program's exported function of that name. Returns 0; UI_ERR_FILE,
  * writing nothing, when the file cannot be opened; UI_ERR_BAD_FILE, after one
  * line "file:line: what is wrong" on standard error, for any fault in the file. */
