@@ -14,6 +14,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace kovo::test;
 using ::testing::ContainsRegex;
@@ -94,7 +95,7 @@ TEST(SimDefaultCrate, AnswersWithTheTypesOfACrateAndExceptionsForWhatItLacks)
     const RunResult r = get(sim, {"outputVoltage.1", "outputSwitch.108", "outputName.301", "outputNumber.0",
                                   "sensorNumber.0", "fanNumberOfFans.0", "snmpCommunityName.2",
                                   "outputVoltage.201", "outputVoltage.9", "sysMainSwitch.1",
-                                  ".1.3.6.1.4.1.32473.1.9.1.0", ".1.3.6.1.2.1.1.1.0"});
+                                  ".1.3.6.1.4.1.32473.1.9.1.0", ".1.3.6.1.2.1.2.1.0"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("outputVoltage.1 = Opaque: Float: 0.000000 V"));
     EXPECT_THAT(r.out, HasSubstr("outputSwitch.108 = INTEGER: 0"));
@@ -107,7 +108,7 @@ TEST(SimDefaultCrate, AnswersWithTheTypesOfACrateAndExceptionsForWhatItLacks)
     EXPECT_THAT(r.out, HasSubstr("outputVoltage.9 = No Such Instance"));
     EXPECT_THAT(r.out, HasSubstr("sysMainSwitch.1 = No Such Instance"));
     EXPECT_THAT(r.out, HasSubstr("crateObjects.9.1.0 = No Such Object"));
-    EXPECT_THAT(r.out, HasSubstr("mib-2.1.1.0 = No Such Object"));
+    EXPECT_THAT(r.out, HasSubstr("mib-2.2.1.0 = No Such Object"));
 }
 
 // --- sets and communities ----------------------------------------------------
@@ -624,4 +625,119 @@ TEST(SimRobustness, OddDatagramsNeitherCrashNorStopTheSim)
     EXPECT_NE(v3.status, 0);
     EXPECT_EQ(get(sim, {"sysMainSwitch.0"}).status, 0);
     EXPECT_EQ(stopSim(sim), 0);
+}
+
+// --- the command line, the system group, control replies, the answered log ----
+
+TEST(SimCommandLine, HelpAndVersionOnStandardOutputBadOptionsAndOtherTransportsRefused)
+{
+    const std::string simPath = KOVO_BINARY_DIR "/sim/crate-sim";
+    char folder[] = "/tmp/kovo-sim-options-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string socket = std::string(folder) + "/socket";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;     // regular expressions the whole streams must match
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "^usage: crate-sim [^\n]*\n(.*\n)*  --listen ADDRESS [^\n]*\n(.*\n)*  -h, --help [^\n]*\n", "^$"},
+        {{"-h"}, 0, "^usage: crate-sim ", "^$"},
+        {{"--version"}, 0, "^crate-sim [0-9]+\\.[0-9]+\\.[0-9]+\n$", "^$"},
+        {{"--bogus"}, 1, "^$", "^usage: crate-sim [^\n]*\ncrate-sim: unknown option \"--bogus\"\n$"},
+        {{"--log"}, 1, "^$", "^usage: [^\n]*\ncrate-sim: --log needs a value\n$"},
+        {{"--layout="}, 1, "^$", "crate-sim: --layout needs a value\n$"},
+        {{"--listen", "tcp:127.0.0.1:0"}, 1, "^$", "^crate-sim: --listen tcp:127.0.0.1:0: only UDP is served"},
+        {{"--listen", "unix:" + socket}, 1, "^$", "^crate-sim: --listen unix:[^ ]*: only UDP is served"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+        std::vector<std::string> argv{simPath};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunResult run = runProgram(argv);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_THAT(run.out, ContainsRegex(c.out));
+        EXPECT_THAT(run.err, ContainsRegex(c.err));
+    }
+    EXPECT_FALSE(std::ifstream(socket).good()) << "a refused Unix socket was left behind";
+    rmdir(folder);
+}
+
+TEST(SimSystemGroup, WalkWithoutObjectAndStatusFindItReadOnlyToEveryCommunity)
+{
+    Sim sim = startSim("[[slot]]\nslot = 5\nchannels = 2\n");
+    for (const char* community : {"ovalis", "kite"}) {
+        SCOPED_TRACE(community);
+        const RunResult walk = runSnmpTool("snmpwalk", sim, community, {}, {"-On"});
+        ASSERT_EQ(walk.status, 0) << walk.err;
+        EXPECT_THAT(walk.out, ContainsRegex("^\\.1\\.3\\.6\\.1\\.2\\.1\\.1\\.1\\.0 = STRING: \"crate-sim [^\"]*"
+                                            "layout [^\"]*, 26 channels in 4 slots"));
+        EXPECT_THAT(walk.out, HasSubstr("\n.1.3.6.1.2.1.1.2.0 = OID: .1.3.6.1.4.1.32473\n"));
+        EXPECT_THAT(walk.out, ContainsRegex("\n\\.1\\.3\\.6\\.1\\.2\\.1\\.1\\.3\\.0 = Timeticks: \\([0-9]+\\)"));
+        for (const char* object : {"4.0 = STRING: \"", "5.0 = STRING: \"crate-sim\"", "6.0 = STRING: \"", "7.0 = INTEGER: 72"})
+            EXPECT_THAT(walk.out, HasSubstr("\n.1.3.6.1.2.1.1." + std::string(object))) << walk.out;
+    }
+    const RunResult status = runSnmpTool("snmpstatus", sim, "ovalis", {}, quick);
+    EXPECT_THAT(status.out, ContainsRegex("=>\\[crate-sim [^]]*\\] Up: ")) << status.err;
+    const RunResult rename = set(sim, {"1.3.6.1.2.1.1.5.0", "s", "other"});
+    EXPECT_NE(rename.status, 0);
+    EXPECT_THAT(rename.err, HasSubstr("notWritable"));
+}
+
+TEST(SimControl, EveryCommandGetsOneReplyLineWhateverBytesItHolds)
+{
+    Sim sim = startSim();
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string("get \0x", 6), "error: line 1: unknown instance \"\\x00x\""},
+        {"get sysMainSwitch.0", "ok 0"},     // still in step with its own line
+        {"get \"a\\nb\\u001b[2J\"", "error: line 3: unknown instance \"a\\x0Ab\\x1B[2J\""},
+        {"bogus\x7f\r", "error: line 4: unknown command \"bogus\\x7F\""},
+        {"help", "ok get NAME; set NAME VALUE; fault TARGET [get|set|any] KIND [ARGUMENT] [VALUE]; clear [TARGET]; "
+                 "delay SECONDS; advance SECONDS; model live|manual|frozen; help; quit"},
+    };
+    for (const auto& [command, reply] : cases)
+        EXPECT_EQ(simCommand(sim, command), reply);
+}
+
+TEST(SimLog, RequestsCarryTheirPeerAndOnceAnsweredTheStatusIndexAndValues)
+{
+    Sim sim = startSim();
+    ASSERT_EQ(set(sim, {"outputVoltage.1", "F", "24.2"}).status, 0);
+    set(sim, {"outputVoltage.1", "F", "20", "sysStatus.0", "i", "1"});      // refused at its second variable
+    runSnmpTool("snmpbulkget", sim, "ovalis", {"sysMainSwitch.0", "outputName.1"}, {"-Cn1", "-Cr2"});
+    get(sim, {"sysMainSwitch.0"}, "wrong");                                // no answer
+    std::vector<nlohmann::json> log;
+    std::ifstream text(sim.logPath);
+    for (std::string line; std::getline(text, line);)
+        log.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(log.size(), 6u);
+    for (const auto& line : log)
+        EXPECT_THAT(line.value("peer", ""), ContainsRegex("^udp:127\\.0\\.0\\.1:[0-9]+$"));
+    struct Expected {
+        int errstat, errindex;
+        std::vector<std::string> answers;   // "OID VALUE"
+    };
+    const std::string voltage = "1.3.6.1.4.1.32473.1.2.2.1.9.", name = "1.3.6.1.4.1.32473.1.2.2.1.2.";
+    const Expected expected[] = {
+        {0, 0, {voltage + "1 Opaque: Float: 24.200001 V"}},
+        {0, 0, {}},     // filled below: a refused set echoes what it was sent
+        {17, 2, {"1.3.6.1.4.1.32473.1.1.2.0 INTEGER: 1 bit mask"}},
+        {0, 0, {"1.3.6.1.4.1.32473.1.1.2.0 INTEGER: 0 bit mask"}},
+        {0, 0, {name + "2 STRING: U1", name + "3 STRING: U2"}},
+    };
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        if (i == 1)
+            continue;
+        EXPECT_EQ(log[i]["errstat"], expected[i].errstat);
+        EXPECT_EQ(log[i]["errindex"], expected[i].errindex);
+        std::vector<std::string> answers;
+        for (const auto& answer : log[i]["answer"])
+            answers.push_back(answer["oid"].get<std::string>() + " " + answer["value"].get<std::string>());
+        EXPECT_EQ(answers, expected[i].answers);
+    }
+    EXPECT_EQ(log[1]["errstat"], 17);
+    EXPECT_EQ(log[1]["answer"][0]["value"], "Opaque: Float: 20.000000 V");
+    EXPECT_EQ(log[5]["community"], "wrong");
+    EXPECT_FALSE(log[5].contains("answer")) << log[5];
 }
