@@ -10,7 +10,7 @@ packages=(
   libsnmp-dev snmp snmpd smitools erlang-snmp
   libtomlplusplus-dev nlohmann-json3-dev
   qt6-base-dev libxcb1-dev xvfb xauth locales
-  python3-matplotlib
+  python3 python3-matplotlib
 )
 
 missing=()

@@ -530,12 +530,15 @@ int addOwnMibFolder(int, int, void*, void*)
 // under the enterprise.
 void configureSystemGroup(const std::string& layout)
 {
+    // The layout by its file name, on one line, short enough for the field.
+    std::string name = layout.empty() ? "built-in" : std::filesystem::path(layout).filename().string().substr(0, 64);
+    std::replace_if(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }, '?');
     std::size_t channels = simulation.crate.channels.size();
     std::set<int> slots;
     for (const auto& entry : simulation.crate.channels)
         slots.insert((entry.first - 1) / 100);
     configure("sysdescr crate-sim " KOVO_VERSION ", simulated power-supply crate: layout " +
-              (layout.empty() ? std::string("built-in") : layout) + ", " + std::to_string(channels) +
+              name + ", " + std::to_string(channels) +
               " channels in " + std::to_string(slots.size()) + " slots, " +
               std::to_string(simulation.crate.sensors.size()) + " sensors, " +
               std::to_string(simulation.crate.fans.size()) + " fans");
