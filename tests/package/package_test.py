@@ -2,8 +2,8 @@
 # package_test.py: This file contains the test of the installed package, seen
 # as its users see it: the tree installed into a temporary prefix; the shared
 # library's dynamic symbols against the declarations of its installed headers;
-# a small C program built once through pkg-config and once through
-# find_package in a CMake project of its own, each run against the installed
+# a small C program built through pkg-config and through find_package in a
+# CMake project of its own (shared and static library), each run against the installed
 # crate-sim (a get and a float set round trip); and the installed program,
 # started from / by its full path, finding its panel file and the MIB module.
 #
@@ -110,7 +110,8 @@ def check_consumer(how, program, address, env):
     lines = result.stdout.splitlines()
     check(result.returncode == 0 and "\nmain switch 0\nset 12.25\nget 12.25\nname U0\n" in result.stdout,
           f"the consumer built through {how} did not round-trip", result.stdout + result.stderr)
-    check("*** Initialise SNMP done ***" in lines, f"the {how} consumer did not load the installed MIB module")
+    check("*** Initialise SNMP done ***" in lines, f"the {how} consumer did not load the installed MIB module",
+          result.stdout + result.stderr)
 
 
 def main():
@@ -129,15 +130,23 @@ def main():
     pc = must(["pkg-config", "--cflags", "--libs", "TORVAN_SNMP"],
               env=dict(os.environ, PKG_CONFIG_PATH=os.path.join(prefix, "lib/pkgconfig"))).stdout.split()
     must(["cc", *flags, os.path.join(consumer, "consumer.c"), "-o", os.path.join(work, "pc-consumer"), *pc])
-    must(["cmake", "-S", consumer, "-B", os.path.join(work, "cmake-consumer"), "-DCMAKE_PREFIX_PATH=" + prefix,
-          "-DCMAKE_C_FLAGS=" + " ".join(flags), "-DCMAKE_EXE_LINKER_FLAGS=" + " ".join(flags)])
-    must(["cmake", "--build", os.path.join(work, "cmake-consumer")])
+    for kind in ["", "_static"]:
+        folder = os.path.join(work, "cmake-consumer" + kind)
+        must(["cmake", "-S", consumer, "-B", folder, "-DCMAKE_PREFIX_PATH=" + prefix,
+              "-DCONSUMER_LINKS=TORVAN_SNMP::TORVAN_SNMP" + kind,
+              "-DCMAKE_C_FLAGS=" + " ".join(flags), "-DCMAKE_EXE_LINKER_FLAGS=" + " ".join(flags)])
+        must(["cmake", "--build", folder])
 
     sim, address = start_sim(prefix, work)
     try:
         check_consumer("pkg-config", os.path.join(work, "pc-consumer"), address,
                        clean_env(work, LD_LIBRARY_PATH=os.path.join(prefix, "lib")))
         check_consumer("find_package", os.path.join(work, "cmake-consumer/consumer"), address, clean_env(work))
+        # Linked statically, the library's code lies in a program outside the
+        # prefix, with no MIB folder relative to it: the user names it.
+        mibs = os.path.join(prefix, "share/snmp/mibs") + ":/usr/share/snmp/mibs/ietf"
+        check_consumer("find_package, statically linked", os.path.join(work, "cmake-consumer_static/consumer"),
+                       address, clean_env(work, MIBDIRS=mibs))
     finally:
         sim.stdin.close()
         sim.terminate()
