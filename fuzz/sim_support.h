@@ -1,7 +1,6 @@
 // sim_support.h: This file contains what the simulator's fuzz targets share:
-// bringing up Net-SNMP's agent library with the crate MIB once, a check that
-// aborts (so that libFuzzer keeps the input), and the comparison of two crate
-// models instance by instance.
+// bringing up Net-SNMP's agent library with the crate MIB once, and the
+// comparison of two crate models instance by instance.
 #pragma once
 
 #include <cstdio>
@@ -12,18 +11,10 @@
 #include <utility>
 #include <vector>
 
+#include "check.h"
 #include "sim.h"
 
 namespace fuzz {
-
-// Aborts with the broken rule when `holds` is false.
-inline void require(bool holds, const char* rule)
-{
-    if (!holds) {
-        std::fprintf(stderr, "broken: %s\n", rule);
-        std::abort();
-    }
-}
 
 // Starts the agent library and takes the crate objects from the MIB module,
 // found through MIBDIRS or, when that is unset, the build tree's copy.

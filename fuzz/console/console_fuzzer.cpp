@@ -13,8 +13,11 @@
 #include <sstream>
 #include <string>
 
+#include "check.h"
 #include "frontend.h"
 #include "userint.h"
+
+using fuzz::require;
 
 namespace {
 
@@ -61,14 +64,6 @@ max = 1e6
 int panel;
 bool inside;  // a callback is running
 int calls;    // callbacks called for the current input
-
-void require(bool holds, const char* rule)
-{
-    if (!holds) {
-        std::fprintf(stderr, "broken: %s\n", rule);
-        std::abort();
-    }
-}
 
 // Every value on the panel lies within its control's range.
 void checkValues()

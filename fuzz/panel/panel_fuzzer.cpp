@@ -9,18 +9,12 @@
 #include <set>
 #include <string_view>
 
+#include "check.h"
 #include "panel_file.h"
 
-namespace {
+using fuzz::require;
 
-// Aborts, so that libFuzzer keeps the input, when an accepted panel breaks a rule.
-void require(bool holds, const char* what)
-{
-    if (!holds) {
-        fprintf(stderr, "accepted panel breaks: %s\n", what);
-        abort();
-    }
-}
+namespace {
 
 void checkControl(const UiControl& control)
 {
