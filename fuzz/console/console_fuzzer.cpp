@@ -86,6 +86,10 @@ void checkCall(int panelHandle, int control, void* callbackData, int eventData1,
     require(callbackData == nullptr && eventData1 == 0 && eventData2 == 0, "no callback data");
     checkValues();
     ++calls;
+    // The run-time must refuse to start another callback while this one runs.
+    inside = true;
+    require(uiOperatorEvent(panelHandle, control, EVENT_COMMIT) == UI_ERR_BUSY, "no callback starts inside another");
+    inside = false;
 }
 
 }  // namespace
