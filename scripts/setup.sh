@@ -11,6 +11,7 @@ packages=(
   libtomlplusplus-dev nlohmann-json3-dev
   qt6-base-dev libxcb1-dev xvfb xauth locales
   python3 python3-matplotlib
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -14,6 +14,8 @@
 
 namespace sim {
 
+volatile std::sig_atomic_t keepRunning = 1;
+
 namespace {
 
 constexpr std::size_t maxLine = 4096;

@@ -77,8 +77,8 @@ void storeValues(Row& row, Record record, const toml::table& entry, std::initial
             continue;
         if (load && key.str() == "load") {
             *load = readNumber(node, "load");
-            if (*load < 0)
-                throw LayoutError(node, "\"load\" must not be negative");
+            if (!std::isfinite(*load) || *load < 0)     // NaN would make every current NaN
+                throw LayoutError(node, "\"load\" must be a finite number, not negative");
             continue;
         }
         const Object object = objectNamed(key.str());
@@ -303,14 +303,26 @@ void readLayout(const toml::table& layout)
 // file and line ("FILE:LINE: what is wrong") and the simulation is unchanged.
 bool loadLayout(const std::string& path, std::string& error)
 {
-    if (std::FILE* file = std::fopen(path.c_str(), "r"))
-        std::fclose(file);
-    else {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; file && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, n);
+    if (!file || std::ferror(file)) {
         error = "cannot read the layout file " + path + ": " + std::strerror(errno);
+        if (file)
+            std::fclose(file);
         return false;
     }
+    std::fclose(file);
+    return loadLayoutText(text, path, error);
+}
+
+// As loadLayout, from the file's text already read; `path` names it in messages.
+bool loadLayoutText(std::string_view text, const std::string& path, std::string& error)
+{
     try {
-        const toml::table layout = toml::parse_file(path);
+        const toml::table layout = toml::parse(text, path);
         const Simulation before = simulation;
         try {
             readLayout(layout);

@@ -12,10 +12,6 @@
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
-namespace sim {
-volatile std::sig_atomic_t keepRunning = 1;
-}
-
 namespace {
 
 struct Options {

@@ -115,6 +115,7 @@ const char* typeName(int asnType);
 
 // layout (layout.cpp)
 bool loadLayout(const std::string& path, std::string& error);
+bool loadLayoutText(std::string_view text, const std::string& path, std::string& error);
 
 // control commands (control.cpp)
 std::string runCommand(std::string_view line, int lineNumber);

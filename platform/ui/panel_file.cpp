@@ -414,8 +414,13 @@ int uiReadPanelFile(const char* given, int resourceId, UiPanel* panel)
     std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
     if (stream.bad())
         return UI_ERR_FILE;
+    return uiReadPanelText(name, text, resourceId, panel);
+}
+
+int uiReadPanelText(const char* name, std::string_view text, int resourceId, UiPanel* panel)
+{
     fileName = name;
-    toml::parse_result parsed = toml::parse(std::string_view(text), std::string_view(name));
+    toml::parse_result parsed = toml::parse(text, std::string_view(name));
     if (!parsed) {
         const toml::parse_error& error = parsed.error();
         fprintf(stderr, "%s:%u: %.*s\n", name, error.source().begin.line, static_cast<int>(error.description().size()),

@@ -2,6 +2,8 @@
 #ifndef KOVO_UI_PANEL_FILE_H
 #define KOVO_UI_PANEL_FILE_H
 
+#include <string_view>
+
 #include "frontend.h"
 
 /* Reads panel resourceId from the panel file fileName into *panel (its handle
@@ -12,5 +14,9 @@
  * writing nothing, when the file cannot be opened; UI_ERR_BAD_FILE, after one
  * line "file:line: what is wrong" on standard error, for any fault in the file. */
 int uiReadPanelFile(const char* fileName, int resourceId, UiPanel* panel);
+
+/* As uiReadPanelFile, from the file's text already read; fileName names it in
+ * messages. Never returns UI_ERR_FILE. */
+int uiReadPanelText(const char* fileName, std::string_view text, int resourceId, UiPanel* panel);
 
 #endif /* KOVO_UI_PANEL_FILE_H */

@@ -488,6 +488,7 @@ TEST(SimLayout, MalformedLayoutsAreRefusedWithFileAndLine)
         {"[crate]\nsysMainSwitch = 1\nsysStatus = 1\n", ":3: unknown key \"sysStatus\" in [crate]"},
         {"\n[[channel]]\nindex = 1\noutputVoltage = \"high\"\n", ":4: \"outputVoltage\" must be a number"},
         {"[[channel]]\nindex = 1001\n", ":2: \"index\" must be a whole number from 1 to 1000"},
+        {"[[channel]]\nindex = 1\nload = nan\n", ":3: \"load\" must be a finite number, not negative"},
         {"[[slot]]\nslot = 1\nchannels = 2\nnames = [\"A\"]\n", ":4: \"names\" must name each"},
         {"[[fault]]\ntarget = \"outputVoltage.1\"\nerror = \"badValues\"\n", ":1: unknown error status \"badValues\""},
         {"[[fault]]\ntarget = \"nothing.1\"\ndrop = true\n", ":1: unknown target \"nothing.1\""},
