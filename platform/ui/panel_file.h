@@ -6,9 +6,10 @@
 
 /* Reads panel resourceId from the panel file fileName into *panel (its handle
  * and display state are left to the caller) and binds each control's callback
- * to the program's exported function of that name. Returns 0; UI_ERR_FILE,
- * writing nothing, when the file cannot be opened; UI_ERR_BAD_FILE, after one
- * line "file:line: what is wrong" on standard error, for any fault in the file. */
+ * to the program's control callback (CVICALLBACK) of that name. Returns 0;
+ * UI_ERR_FILE, writing nothing, when the file cannot be opened; UI_ERR_BAD_FILE,
+ * after one line "file:line: what is wrong" on standard error, for any fault in
+ * the file. */
 int uiReadPanelFile(const char* fileName, int resourceId, UiPanel* panel);
 
 #endif /* KOVO_UI_PANEL_FILE_H */
