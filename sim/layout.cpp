@@ -181,7 +181,7 @@ void checkCommunities(const Crate& crate, const toml::node& node)
 }
 
 // [[fault]]: target, on, and one of error, type (with an optional value),
-// exception, value or drop; turned into the words of the control command.
+// exception, value, drop or about; turned into the words of the control command.
 void readFault(const toml::table& entry)
 {
     std::vector<std::string> words{readText(required(entry, "target", "[[fault]]"), "target")};
@@ -204,7 +204,7 @@ void readFault(const toml::table& entry)
         const std::string_view k = key.str();
         if (k == "target" || k == "on")
             continue;
-        if (k == "error" || k == "type") {
+        if (k == "error" || k == "type" || k == "about") {
             words.push_back(std::string(k));
             words.push_back(readText(node, std::string(k)));
             ++kinds;
@@ -228,7 +228,8 @@ void readFault(const toml::table& entry)
         words.push_back(valueText(*value));
     }
     if (kinds != 1)
-        throw LayoutError(entry, "[[fault]] needs exactly one of \"error\", \"type\", \"exception\", \"value\", \"drop\"");
+        throw LayoutError(entry, "[[fault]] needs exactly one of \"error\", \"type\", \"exception\", \"value\", "
+                                 "\"drop\", \"about\"");
     if (simulation.faults.size() >= maxFaults)
         throw LayoutError(entry, "more than " + std::to_string(maxFaults) + " faults");
     Fault fault;
