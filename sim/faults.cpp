@@ -91,7 +91,7 @@ bool validTarget(std::string_view target)
     return target == "all" || objectNamed(target) != none || parseInstanceName(target).has_value();
 }
 
-bool applies(const Fault& fault, bool set, Object object, int index)
+bool matches(const Fault& fault, bool set, Object object, int index)
 {
     if (fault.on != FaultOn::any && (fault.on == FaultOn::set) != set)
         return false;
@@ -100,13 +100,13 @@ bool applies(const Fault& fault, bool set, Object object, int index)
     return fault.target == instanceName(object, index);
 }
 
-// The latest fault added that applies to a get or set of one instance and is
+// The latest fault added that matches a get or set of one instance and is
 // (or, with `about` false, is not) an about fault; null when there is none.
 const Fault* latest(bool set, Object object, int index, bool about)
 {
     const auto& faults = simulation.faults;
     for (auto f = faults.rbegin(); f != faults.rend(); ++f)
-        if ((f->kind == FaultKind::about) == about && applies(*f, set, object, index))
+        if ((f->kind == FaultKind::about) == about && matches(*f, set, object, index))
             return &*f;
     return nullptr;
 }
@@ -186,7 +186,7 @@ std::string parseFault(const std::vector<std::string>& words, Fault& fault)
 }
 
 // The fault that governs a get or set of one instance: the latest one added
-// that applies to it, about faults aside; or null.
+// that matches it, about faults aside; or null.
 const Fault* findFault(bool set, Object object, int index)
 {
     return latest(set, object, index, false);

@@ -155,7 +155,7 @@ bool oneDoubleConversion(std::string_view format)
 // with CVICALLBACK, which puts it between the callback section's bounds. Any
 // other function (a library's, or one of the program's that is no callback)
 // would be called with arguments it does not expect.
-CtrlCallbackPtr programFunction(const std::string& name)
+CtrlCallbackPtr declaredCallback(const std::string& name)
 {
 #ifdef _WIN32
     void* symbol = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(nullptr), name.c_str()));
@@ -278,7 +278,7 @@ int bindCallback(const toml::table& table, UiControl* control)
         return UI_ERR_BAD_FILE;
     if (!table.contains("callback"))
         return 0;
-    control->callback = programFunction(control->callbackName);
+    control->callback = declaredCallback(control->callbackName);
     if (control->callback == nullptr)
         return fault(*table.get("callback"),
                      "unknown callback \"%s\": the program declares no control callback of that name",
