@@ -200,6 +200,7 @@ void answerGet(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* reques
         case FaultKind::value:
             return putFaultValue(request->requestvb, *fault, kind, value ? *value : Value{});
         case FaultKind::drop:
+        case FaultKind::about:
             break;
         }
     }
@@ -320,6 +321,7 @@ int handleRequests(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_
         default:
             break;
         }
+        answerAbout(vb, reqinfo->mode);
     }
     return SNMP_ERR_NOERROR;
 }

@@ -62,8 +62,10 @@ struct Crate {
 enum class Mode { live, manual, frozen };
 
 // Faults answer gets or sets of matching instances otherwise than the crate would.
+// An `about` fault only renames the answer (to the instance in `value`), so it
+// combines with any other fault of the instance.
 enum class FaultOn { get, set, any };
-enum class FaultKind { error, type, exception, value, drop };
+enum class FaultKind { error, type, exception, value, drop, about };
 struct Fault {
     std::string target;          // "all", an object name, or an instance name "outputVoltage.3"
     FaultOn on = FaultOn::any;
@@ -110,6 +112,7 @@ void applyWrite(Crate& crate, Object object, int index, const Value& value);
 // faults (faults.cpp)
 std::string parseFault(const std::vector<std::string>& words, Fault& fault);
 const Fault* findFault(bool set, Object object, int index);
+void answerAbout(netsnmp_variable_list* vb, int mode);
 int clearFaults(std::string_view target);
 const char* typeName(int asnType);
 

@@ -1,6 +1,6 @@
 // This file contains the panel file reader: one panel of a TOML panel file,
 // checked in full and turned into the run-time's model, with its callbacks
-// bound by name to the program's own exported functions.
+// bound by name to the program's own control callbacks.
 //
 // The file's shape:
 //
@@ -18,7 +18,7 @@
 //                                  the range for a numeric; 0 when left out
 //   min = -10.0, max = 10.0        numerics: the range, both required
 //   format = "%.3f"                numerics, optional: one double conversion; "%g" otherwise
-//   callback = "KovoOnOffCB"       optional: an exported C function of the program
+//   callback = "KovoOnOffCB"       optional: a control callback of the program (CVICALLBACK)
 //   row = 0, column = 1            optional grid position for a graphical front end
 //
 // Any other key is refused, so that a misspelt key never leaves a control
@@ -30,13 +30,13 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#include <link.h>
 #endif
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +44,17 @@
 #include <string>
 
 #include "panel_file.h"
+
+// Bounds of the section that CVICALLBACK puts the control callbacks in. The
+// linker defines them on ELF (weakly referenced: a program may have no
+// callbacks); on PE the marker functions sort before and after the callbacks.
+#ifdef _WIN32
+extern "C" __attribute__((section(".kovocb$a"), used)) void kovoCallbacksBegin(void) {}
+extern "C" __attribute__((section(".kovocb$z"), used)) void kovoCallbacksEnd(void) {}
+#else
+extern "C" const char __start_kovo_callbacks[] __attribute__((weak));
+extern "C" const char __stop_kovo_callbacks[] __attribute__((weak));
+#endif
 
 namespace {
 
@@ -140,23 +151,23 @@ bool oneDoubleConversion(std::string_view format)
     return conversions == 1;
 }
 
-// The program's own exported function of this name, or NULL. A symbol that
-// only a shared library (the C library, say) defines does not count: a
-// callback bound to it would be called with arguments it does not expect.
-CtrlCallbackPtr programFunction(const std::string& name)
+// The program's control callback of this name, or NULL: a function declared
+// with CVICALLBACK, which puts it between the callback section's bounds. Any
+// other function (a library's, or one of the program's that is no callback)
+// would be called with arguments it does not expect.
+CtrlCallbackPtr declaredCallback(const std::string& name)
 {
+#ifdef _WIN32
+    void* symbol = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(nullptr), name.c_str()));
+    uintptr_t begin = reinterpret_cast<uintptr_t>(&kovoCallbacksBegin) + 1;  // the marker is no callback
+    uintptr_t end = reinterpret_cast<uintptr_t>(&kovoCallbacksEnd);
+#else
     void* symbol = dlsym(RTLD_DEFAULT, name.c_str());
-    if (symbol == nullptr)
-        return nullptr;
-    Dl_info info;
-    link_map* object = nullptr;
-    if (dladdr1(symbol, &info, reinterpret_cast<void**>(&object), RTLD_DL_LINKMAP) == 0 || object == nullptr)
-        return nullptr;
-    void* program = dlopen(nullptr, RTLD_LAZY);
-    link_map* programObject = nullptr;
-    dlinfo(program, RTLD_DI_LINKMAP, &programObject);
-    dlclose(program);
-    return object == programObject ? reinterpret_cast<CtrlCallbackPtr>(symbol) : nullptr;
+    uintptr_t begin = reinterpret_cast<uintptr_t>(__start_kovo_callbacks);
+    uintptr_t end = reinterpret_cast<uintptr_t>(__stop_kovo_callbacks);
+#endif
+    uintptr_t address = reinterpret_cast<uintptr_t>(symbol);
+    return address >= begin && address < end ? reinterpret_cast<CtrlCallbackPtr>(symbol) : nullptr;
 }
 
 // Reads an optional integer key into *out, which keeps its value when the key
@@ -267,9 +278,10 @@ int bindCallback(const toml::table& table, UiControl* control)
         return UI_ERR_BAD_FILE;
     if (!table.contains("callback"))
         return 0;
-    control->callback = programFunction(control->callbackName);
+    control->callback = declaredCallback(control->callbackName);
     if (control->callback == nullptr)
-        return fault(*table.get("callback"), "unknown callback \"%s\": the program exports no function of that name",
+        return fault(*table.get("callback"),
+                     "unknown callback \"%s\": the program declares no control callback of that name",
                      control->callbackName.c_str());
     return 0;
 }

@@ -4,6 +4,7 @@
 // the front end (frontend.h).
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +53,14 @@ UiControl* findControl(UiPanel* panel, int control)
     return nullptr;
 }
 
+// A number as the shortest text that reads back as the same double: a value
+// the operator entered shows as entered, not rounded to six digits.
+std::string exact(double value)
+{
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
 // Whether the control can hold value; the reason in *why when it cannot.
 bool valueFits(const UiControl& control, double value, std::string* why)
 {
@@ -61,8 +70,8 @@ bool valueFits(const UiControl& control, double value, std::string* why)
     else if (control.kind == UI_TOGGLE && value != 0.0 && value != 1.0)
         snprintf(reason, sizeof reason, "%s is a toggle: its value is 0 or 1", control.name.c_str());
     else if (control.kind == UI_NUMERIC && !(value >= control.minimum && value <= control.maximum))
-        snprintf(reason, sizeof reason, "%g is outside the range of %s, %g to %g", value, control.name.c_str(),
-                 control.minimum, control.maximum);
+        snprintf(reason, sizeof reason, "%s is outside the range of %s, %s to %s", exact(value).c_str(),
+                 control.name.c_str(), exact(control.minimum).c_str(), exact(control.maximum).c_str());
     if (why != nullptr)
         *why = reason;
     return reason[0] == '\0';

@@ -181,6 +181,7 @@ TEST_F(Console, FaultyLinesAreReportedWithTheirNumbersAndSkipped)
         "set LEVEL\n"
         "switch on\n"
         "press 99\n"
+        "set LEVEL 5.0000001\n"
         "   set LEVEL 1.25   \r\n");
     EXPECT_EQ(session.err,
               "line 3: unknown control \"NOSUCH\"\n"
@@ -193,7 +194,8 @@ TEST_F(Console, FaultyLinesAreReportedWithTheirNumbersAndSkipped)
               "line 10: an event code is an integer, not \"x\"\n"
               "line 11: usage: set CONTROL VALUE\n"
               "line 12: unknown command \"switch\" (set, press, event, show, help)\n"
-              "line 13: unknown control \"99\"\n");
+              "line 13: unknown control \"99\"\n"
+              "line 14: 5.0000001 is outside the range of LEVEL, -5 to 5\n");
     EXPECT_TRUE(callbackCalls.empty());
     EXPECT_EQ(level(), 1.25);  // the run went on to the last line
     EXPECT_EQ(toggle(), 0);

@@ -196,7 +196,9 @@ TEST(StartUp, EachKindOfBadPanelFileIsRefusedWithItsMessage)
     };
     const Bad cases[] = {
         {"unknown callback", "callback = \"GetStatus\"", "callback = \"GetStatusCB\"",
-         "unknown callback \"GetStatusCB\": the program exports no function of that name\n"},
+         "unknown callback \"GetStatusCB\": the program declares no control callback of that name\n"},
+        {"function of the program that is no callback", "callback = \"GetStatus\"", "callback = \"StrDup\"",
+         "unknown callback \"StrDup\": the program declares no control callback of that name\n"},
         {"duplicate id", "id = 10\n", "id = 9\n",
          "duplicate control id 9 (also on line " + std::to_string(lineAt(good, good.find("id = 9\n")) - 1) + ")\n"},
         {"unknown kind", "kind = \"numeric\"", "kind = \"dial\"", "unknown kind \"dial\" (toggle, numeric or command)\n"},

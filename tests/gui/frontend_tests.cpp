@@ -189,13 +189,13 @@ extern "C" const char* __lsan_default_suppressions()
     return "leak:libfontconfig.so\n";
 }
 
-extern "C" int GuiRecordCB(int panel, int control, int event, void*, int, int)
+extern "C" int CVICALLBACK GuiRecordCB(int panel, int control, int event, void*, int, int)
 {
     calls.push_back({panel, control, event});
     return 0;
 }
 
-extern "C" int GuiBusyCB(int panel, int control, int event, void*, int, int)
+extern "C" int CVICALLBACK GuiBusyCB(int panel, int control, int event, void*, int, int)
 {
     calls.push_back({panel, control, event});
     cursorInCallback = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
@@ -204,7 +204,7 @@ extern "C" int GuiBusyCB(int panel, int control, int event, void*, int, int)
     return 0;
 }
 
-extern "C" int GuiPrintCB(int, int, int event, void*, int, int)
+extern "C" int CVICALLBACK GuiPrintCB(int, int, int event, void*, int, int)
 {
     if (event != EVENT_COMMIT)
         return 0;
@@ -218,7 +218,7 @@ extern "C" int GuiPrintCB(int, int, int event, void*, int, int)
     return 0;
 }
 
-extern "C" int GuiQuitCB(int, int, int event, void*, int, int)
+extern "C" int CVICALLBACK GuiQuitCB(int, int, int event, void*, int, int)
 {
     if (event == EVENT_COMMIT)
         QuitUserInterface(7);

@@ -23,7 +23,7 @@ int main(int argc, char* argv[])
     return 0;
 }
 
-extern "C" int ProbeFloodCB(int, int, int event, void*, int, int)
+extern "C" int CVICALLBACK ProbeFloodCB(int, int, int event, void*, int, int)
 {
     if (event != EVENT_COMMIT)
         return 0;
@@ -36,7 +36,7 @@ extern "C" int ProbeFloodCB(int, int, int event, void*, int, int)
     return 0;
 }
 
-extern "C" int ProbeQuitCB(int, int, int event, void*, int, int)
+extern "C" int CVICALLBACK ProbeQuitCB(int, int, int event, void*, int, int)
 {
     if (event == EVENT_COMMIT)
         QuitUserInterface(0);

@@ -494,6 +494,11 @@ TEST(SimLayout, MalformedLayoutsAreRefusedWithFileAndLine)
         {"[[fault]]\ntarget = \"nothing.1\"\ndrop = true\n", ":1: unknown target \"nothing.1\""},
         {"delay = 600\n", ":1: \"delay\" must be from 0 to 60 seconds"},
         {"colour = \"blue\"\n", ":1: unknown key \"colour\""},
+        // A NUL would cut the agent's access rule short, a newline start another.
+        {"[[community]]\nindex = 2\nsnmpCommunityName = \"ki\\u0000te\"\n",
+         ":3: community name \"ki\\u0000te\" must be one word of at most 14 printable characters"},
+        {"\n[[community]]\nindex = 3\nsnmpCommunityName = \"k\\nx\"\n", ":4: community name \"k\\nx\" must be one word"},
+        {"[[community]]\nindex = 1\nsnmpCommunityName = \"k\\u001bx\"\n", ":3: community name \"k\\u001bx\" must be"},
     };
     for (const Case& c : cases) {
         const std::string path = dir + "/bad-layout.toml";
