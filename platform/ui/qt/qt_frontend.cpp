@@ -246,7 +246,19 @@ int start(int argc, char* argv[])
     static int qtArgc = platformName.empty() ? 1 : 3;
     if (qtArgc == 1)
         qtArgv[1] = nullptr;
+    // Qt's own event dispatcher rather than GLib's: under GLib, window system
+    // events are not handled while one of them (the click that started a
+    // callback) is being handled, so the clicks made during a callback could
+    // not be dropped once it returns, but would start actions afterwards. Qt
+    // reads the choice at start-up; the program's environment is left as it was.
+    const char* noGlib = getenv("QT_NO_GLIB");
+    std::string before = noGlib != nullptr ? noGlib : "";
+    setenv("QT_NO_GLIB", "1", 1);
     application = new QApplication(qtArgc, qtArgv);
+    if (noGlib != nullptr)
+        setenv("QT_NO_GLIB", before.c_str(), 1);
+    else
+        unsetenv("QT_NO_GLIB");
     if (trial != nullptr)
         xcb_disconnect(trial);
     // QApplication took the whole locale from the desktop's environment; the
