@@ -48,7 +48,8 @@ std::map<int, QPointer<QWidget>> windows;  // by panel handle
 QPointer<QPlainTextEdit> pane;             // in the window of panePanel
 int panePanel;
 QEventLoop* loop;                          // while runLoop runs
-int dispatching;                           // operator actions being handed to the core (nested when refused)
+int dispatching;                           // operator actions being handed to the core
+QString busyText;                          // the status bar's text while a callback runs
 
 // Whether an X display answers: the trial connection is handed back in *held,
 // to be closed only once Qt has its own, as an X server with no other client
@@ -147,9 +148,11 @@ void outputArrived()
     QMetaObject::invokeMethod(application, [] { showCapturedOutput(false); }, Qt::QueuedConnection);
 }
 
+// The thread is asked first: other threads write too, and only the GUI
+// thread touches the count.
 bool callbackHoldsThisThread()
 {
-    return dispatching > 0 && QThread::currentThread() == application->thread();
+    return QThread::currentThread() == application->thread() && dispatching > 0;
 }
 
 // The window catches up with the program while a callback runs: what it has
@@ -191,10 +194,11 @@ bool pauseLive(unsigned milliseconds)
     return true;
 }
 
-// Shows every window busy with the action named by label, or, with an empty
-// label, no longer busy.
+// Shows every window busy with the action text names, or, with an empty
+// text, no longer busy; a window shown meanwhile is shown busy too.
 void showAllBusy(const QString& text)
 {
+    busyText = text;
     for (auto& [handle, window] : windows)
         if (window != nullptr)
             showBusy(window, text);
@@ -286,6 +290,8 @@ void showPanel(const UiPanel* panel)
             flushAndShowOutput();
         }
     }
+    if (!busyText.isEmpty())
+        showBusy(window, busyText);
     window->show();
     window->raise();
 }
