@@ -127,14 +127,16 @@ QWidget* windowOf(int panel)
 }
 
 // Moves the captured text into the pane; it waits in the capture while there
-// is no pane. With drain, everything written so far is included: pass stdio
-// buffers on first, except from inside a write of stdio's own.
+// is no pane. With drain, everything that reached descriptors 1 and 2 so far
+// is included.
 void showCapturedOutput(bool drain)
 {
     if (pane != nullptr)
         paneAppend(pane, captureTake(drain));
 }
 
+// The same, with what waits in stdio's buffers passed on first; never from
+// inside a write of stdio's own, which would pass its bytes on twice.
 void flushAndShowOutput()
 {
     fflush(stdout);
