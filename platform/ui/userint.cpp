@@ -2,12 +2,12 @@
 // of front end, the table of loaded panels, control values, callback dispatch
 // and the event loop's quit request. How panels reach the operator is left to
 // the front end (frontend.h).
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
 
 #include "cvirte.h"
@@ -77,10 +77,11 @@ bool valueFits(const UiControl& control, double value, std::string* why)
     return reason[0] == '\0';
 }
 
-bool isSet(const char* variable)
+// Whether standard input is a pipe or a regular file: a script feeding actions.
+bool inputIsScript()
 {
-    const char* value = getenv(variable);
-    return value != nullptr && value[0] != '\0';
+    struct stat input;
+    return fstat(STDIN_FILENO, &input) == 0 && (S_ISFIFO(input.st_mode) || S_ISREG(input.st_mode));
 }
 
 }  // namespace
@@ -90,10 +91,10 @@ bool isSet(const char* variable)
 const UiFrontend* uiChooseFrontend(void)
 {
 #ifdef KOVO_UI_GRAPHICAL
-    if (isatty(STDIN_FILENO) && (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY")))
+    if (!inputIsScript())
         return &uiGraphicalFrontend;
 #else
-    (void)isSet;
+    (void)inputIsScript;
 #endif
     return &uiConsoleFrontend;
 }

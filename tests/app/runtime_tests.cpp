@@ -255,13 +255,25 @@ TEST(RunTime, StartUpMakesStandardOutputLineBuffered)
     EXPECT_NE(__flbf(stdout), 0);
 }
 
-TEST(RunTime, ConsoleIsChosenWhenStandardInputIsNoTerminalEvenWithADisplay)
+TEST(RunTime, ConsoleIsChosenWhenAScriptFeedsStandardInputEvenWithADisplay)
 {
-    if (isatty(STDIN_FILENO))
-        GTEST_SKIP() << "standard input is a terminal";
+    // A pipe and a regular file on standard input, as scripts give them.
+    int saved = dup(STDIN_FILENO);
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    FILE* file = tmpfile();
+    ASSERT_NE(file, nullptr);
     setenv("DISPLAY", ":0", 1);
-    EXPECT_EQ(uiChooseFrontend(), &uiConsoleFrontend);
+    for (int input : {pipeEnds[0], fileno(file)}) {
+        ASSERT_EQ(dup2(input, STDIN_FILENO), STDIN_FILENO);
+        EXPECT_EQ(uiChooseFrontend(), &uiConsoleFrontend);
+    }
     unsetenv("DISPLAY");
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    fclose(file);
 }
 
 TEST(RunTime, SleepPausesAtLeastTheTimeAsked)
