@@ -72,7 +72,7 @@ run gui_startup gui/gui_startup_bench lock
   echo "  \"cpus\": $(nproc),"
   echo "  \"memory\": \"$(free -g | awk '/^Mem:/ {print $2 " GiB"}')\","
   echo "  \"system\": \"$(. /etc/os-release && echo "$PRETTY_NAME"), kernel $(uname -r)\","
-  echo "  \"virtualisation\": \"$(systemd-detect-virt 2>/dev/null || echo unknown)\","
+  echo "  \"virtualisation\": \"virtual machine: $(systemd-detect-virt --vm 2>/dev/null || true), container: $(systemd-detect-virt --container 2>/dev/null || true)\","
   echo "  \"huge_pages\": \"$(cat /sys/kernel/mm/transparent_hugepage/enabled)\","
   echo "  \"compiler\": \"$(g++ --version | head -1)\","
   echo "  \"net_snmp\": \"$(net-snmp-config --version 2>/dev/null || echo unknown)\","
