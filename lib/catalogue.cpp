@@ -52,10 +52,8 @@ CATALOGUE_MARKER oid catalogueStart[1];
 #include "catalogue.def"
 
 namespace {
-CATALOGUE_MARKER oid catalogueEnd[1];
-}
 
-namespace {
+CATALOGUE_MARKER oid catalogueEnd[1];
 
 /* One catalogue row as the translation loop sees it. A scalar has one entry and
  * no index; a table's entries are rows of OID_CAPACITY sub-identifiers. */
