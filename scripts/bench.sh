@@ -33,6 +33,7 @@ KOVO_BUILD_DIR=$build bash scripts/build.sh -DCMAKE_BUILD_TYPE=Release
 export MIBDIRS=$PWD/$build/mib:/usr/share/snmp/mibs/ietf
 
 loads=()
+failed=()
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
 # run NAME PROGRAM [LOCK]: one benchmark program, all its benchmarks.
@@ -48,10 +49,15 @@ run() {
   local command=("$program" "--benchmark_repetitions=$repetitions" "--benchmark_min_time=$min_time"
                  "--benchmark_enable_random_interleaving=true"
                  "--benchmark_out=$out/$name.json" "--benchmark_out_format=json")
+  local status=0
   if [[ -n $lock ]]; then
-    flock /tmp/kovo-ctest.lock "${command[@]}" >&2
+    flock /tmp/kovo-ctest.lock "${command[@]}" >&2 || status=$?
   else
-    "${command[@]}" >&2
+    "${command[@]}" >&2 || status=$?
+  fi
+  if [[ $status -ne 0 ]]; then
+    echo "bench.sh: $name failed with exit status $status" >&2
+    failed+=("$name")
   fi
   after=$(load)
   loads+=("\"$name\": {\"before\": \"$before\", \"after\": \"$after\"}")
@@ -90,4 +96,8 @@ echo "bench.sh: results in $out" >&2
 
 if $docs; then
   scripts/performance-report.py "$out" docs
+fi
+if [[ ${#failed[@]} -gt 0 ]]; then
+  echo "bench.sh: failed: ${failed[*]}" >&2
+  exit 1
 fi

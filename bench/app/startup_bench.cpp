@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <exception>
 #include <cstdlib>
 #include <string>
 
@@ -70,8 +71,13 @@ bool panelShown(int err)
 void StartToPanelShown(benchmark::State& state)
 {
     setenv("MIBDIRS", KOVO_BENCH_MIBDIRS, 1);
-    kovo::test::Sim sim = kovo::test::startSim("[crate]\nsysMainSwitch = 1\n", "udp:" KOVO_BENCH_ADDRESS,
-                                               kovo::test::RequestLog::none);
+    kovo::test::Sim sim;
+    try {
+        sim = kovo::test::startSim("[crate]\nsysMainSwitch = 1\n", "udp:" KOVO_BENCH_ADDRESS,
+                                   kovo::test::RequestLog::none);
+    } catch (const std::exception& e) {
+        return state.SkipWithError(e.what());
+    }
     if (!kovo::bench::pin(state, static_cast<int>(state.range(0)), sim.pid))
         return;
     for (auto _ : state) {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <exception>
 #include <cstdio>
 #include <cstdlib>
 
@@ -109,7 +110,14 @@ int main(int argc, char** argv)
         fprintf(stderr, "gui_startup_bench: Xvfb did not start\n");
         return 1;
     }
-    kovo::test::Sim sim = kovo::test::startSim("", "udp:127.0.0.1:1161", kovo::test::RequestLog::none);
+    kovo::test::Sim sim;
+    try {
+        sim = kovo::test::startSim("", "udp:127.0.0.1:1161", kovo::test::RequestLog::none);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "gui_startup_bench: %s\n", e.what());
+        stopChild(&server);
+        return 1;
+    }
     simulator = sim.pid;
     runtimeFolder = makeFolder();
     benchmark::RunSpecifiedBenchmarks();
