@@ -53,10 +53,22 @@ struct Value {
 };
 using Row = std::array<Value, objectCount>;   // one instance of every object; a record uses its own
 
+// One channel's sense voltage in closed form: `start` volts at model time
+// `since`; its value at a later time follows from the channel's switch, set
+// voltage and rates, which have not changed since `since`.
+struct Ramp {
+    double start = 0;
+    double since = 0;
+    float shown = 0;            // the sense voltage last seen in the row; another one there was set directly
+    std::uint64_t moves = 0;    // the model's move count when the row's measured values were last written
+};
+
 struct Crate {
     Row scalars;
     std::map<int, Row> channels, sensors, communities, fans;   // by MIB index
     std::map<int, double> loads;                               // channel load resistance, ohm
+    std::vector<Ramp> ramps;                                   // by channel MIB index
+    bool rampsCrateOn = false;                                 // the main switch the ramps run under
 };
 
 enum class Mode { live, manual, frozen };
@@ -96,7 +108,7 @@ std::optional<Value> parseValue(Kind kind, std::string_view text);
 std::string formatValue(Kind kind, const Value& value);
 double numberOf(Kind kind, const Value& value);
 std::map<int, Row>* tableOf(Crate& crate, Record record);
-Value* findValue(Crate& crate, Object object, int index);
+Value* findValue(Crate& crate, Object object, int index);   // a channel's values brought up to the model's time
 
 // the crate model (model.cpp)
 Row newRow(Record record);

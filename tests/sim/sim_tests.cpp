@@ -5,6 +5,7 @@
 // odd datagrams.
 #include "kovo_test_support.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <fstream>
 #include <netinet/in.h>
@@ -286,6 +287,85 @@ outputMeasurementTemperature = 31
     EXPECT_THAT(r.out, HasSubstr("outputStatus.1 = INTEGER: 3"));
     EXPECT_EQ(simCommand(sim, "set outputMeasurementSenseVoltage.1 5"), "ok");
     EXPECT_EQ(simCommand(sim, "get outputStatus.1"), "ok 1");
+}
+
+// A channel is brought up to the model's time only when it is looked at:
+// whatever happened while nobody read it, it shows where its ramp has gone.
+TEST(SimModel, ChannelsLeftUnreadFollowTheirRamps)
+{
+    struct Step {
+        std::string command, reply;
+    };
+    const std::string rampingChannel = R"(
+model = "manual"
+[crate]
+sysMainSwitch = 1
+[[channel]]
+index = 1
+outputSwitch = 1
+outputVoltage = 20.0
+outputVoltageRiseRate = 10.0
+outputVoltageFallRate = 5.0
+)";
+    const struct {
+        const char* what;
+        std::string layout;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"the main switch goes off while the channel is unread: it falls from 15 V",
+         rampingChannel,
+         {{"advance 1.5", "ok"}, {"set sysMainSwitch.0 0", "ok"}, {"advance 1", "ok"},
+          {"get outputMeasurementSenseVoltage.1", "ok 10"}, {"get outputStatus.1", "ok 4"}}},
+        {"a rise rate written mid-ramp applies from then on",
+         rampingChannel,
+         {{"advance 1", "ok"}, {"set outputVoltageRiseRate.1 2", "ok"}, {"advance 2", "ok"},
+          {"get outputMeasurementSenseVoltage.1", "ok 14"}, {"get outputStatus.1", "ok 3"}}},
+        {"a sense voltage set directly ramps on from there",
+         rampingChannel,
+         {{"set outputMeasurementSenseVoltage.1 30", "ok"}, {"get outputStatus.1", "ok 5"}, {"advance 1", "ok"},
+          {"get outputMeasurementSenseVoltage.1", "ok 25"}, {"get outputMeasurementTerminalVoltage.1", "ok 25"}}},
+        {"the main switch off and on again before the channel is read",
+         rampingChannel,
+         {{"advance 1", "ok"}, {"set sysMainSwitch.0 0", "ok"}, {"advance 1", "ok"}, {"set sysMainSwitch.0 1", "ok"},
+          {"advance 0.5", "ok"}, {"get outputMeasurementSenseVoltage.1", "ok 10"}}},
+        {"the last channel of a full slot 9 (MIB index 1000)",
+         "model = \"manual\"\n[crate]\nsysMainSwitch = 1\n[[slot]]\nslot = 9\nchannels = 100\noutputSwitch = 1\n"
+         "outputVoltage = 3.0\nload = 3.0\n",
+         {{"advance 0.2", "ok"}, {"get outputMeasurementSenseVoltage.1000", "ok 2"},
+          {"get outputStatus.1000", "ok 3"}, {"advance 1", "ok"}, {"get outputMeasurementCurrent.1000", "ok 1"},
+          {"get outputMeasurementSenseVoltage.901", "ok 3"}, {"get outputStatus.901", "ok 1"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sim sim = startSim(c.layout);
+        for (const Step& step : c.steps)
+            EXPECT_EQ(simCommand(sim, step.command), step.reply) << step.command;
+    }
+}
+
+// Reading a channel often does not hold its ramp back or move it on: read
+// after every one of many small steps, it stays on the straight line.
+TEST(SimModel, RampReadAtManySmallStepsStaysOnItsLine)
+{
+    Sim sim = startSim(R"(
+model = "manual"
+[crate]
+sysMainSwitch = 1
+[[channel]]
+index = 1
+outputSwitch = 1
+outputVoltage = 24.0
+outputVoltageRiseRate = 0.7
+)");
+    double t = 0;
+    for (int step = 0; step < 120; ++step) {
+        ASSERT_EQ(simCommand(sim, "advance 0.37"), "ok");
+        t += 0.37;
+        const std::string reply = simCommand(sim, "get outputMeasurementSenseVoltage.1");
+        ASSERT_EQ(reply.rfind("ok ", 0), 0u) << reply;
+        const double expected = std::min(24.0, 0.7 * t);
+        EXPECT_NEAR(std::stod(reply.substr(3)), expected, 1e-5 * expected) << "after " << t << " s";
+    }
 }
 
 // --- faults ------------------------------------------------------------------

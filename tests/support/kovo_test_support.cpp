@@ -166,15 +166,18 @@ Sim& Sim::operator=(Sim&& other) noexcept
     return *this;
 }
 
-Sim startSim(const std::string& layoutToml, const std::string& listen)
+Sim startSim(const std::string& layoutToml, const std::string& listen, RequestLog log)
 {
     ignoreSigpipe();
     Sim sim;
     sim.dir = makeTempDir("kovo-sim");
-    sim.logPath = sim.dir + "/requests.jsonl";
     sim.stderrPath = sim.dir + "/stderr.txt";
     std::vector<std::string> args{std::string(KOVO_BINARY_DIR) + "/sim/crate-sim", "--listen",
-                                  listen.empty() ? "udp:127.0.0.1:0" : listen, "--log", sim.logPath};
+                                  listen.empty() ? "udp:127.0.0.1:0" : listen};
+    if (log == RequestLog::kept) {
+        sim.logPath = sim.dir + "/requests.jsonl";
+        args.insert(args.end(), {"--log", sim.logPath});
+    }
     if (!layoutToml.empty()) {
         std::ofstream(sim.dir + "/layout.toml") << layoutToml;
         args.insert(args.end(), {"--layout", sim.dir + "/layout.toml"});
@@ -242,6 +245,10 @@ std::string simCommand(Sim& sim, const std::string& line)
 std::vector<LogEntry> simLog(const Sim& sim)
 {
     std::vector<LogEntry> entries;
+    if (sim.logPath.empty()) {
+        ADD_FAILURE() << "crate-sim was started without a request log";
+        return entries;
+    }
     std::istringstream text(readFile(sim.logPath));
     std::string line;
     while (std::getline(text, line)) {

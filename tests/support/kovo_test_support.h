@@ -26,7 +26,7 @@ struct Sim {
     pid_t pid = -1;
     int port = 0;
     std::string address;               // "127.0.0.1:PORT", usable as a Net-SNMP peer name
-    std::string dir, logPath;          // its own fresh temp folder and its request log
+    std::string dir, logPath;          // its own fresh temp folder and its request log ("" if none)
     int controlFd = -1;                // write end of its standard input
     int replyFd = -1;                  // read end of its standard output (ready line, command replies)
     std::string replyBuffer;           // bytes read from replyFd beyond the last whole line
@@ -38,12 +38,17 @@ struct Sim {
     Sim(const Sim&) = delete;
 };
 
+// Whether the simulator keeps its request log. Writing it costs every
+// exchange a few microseconds, which benchmarks of bare exchanges avoid.
+enum class RequestLog { kept, none };
+
 // Starts crate-sim (path from KOVO_BINARY_DIR) in a fresh temp folder with the
 // given layout text (empty: the built-in default layout) listening on `listen`
 // (empty: a free loopback port chosen for it, read back from the ready line),
 // and waits for its ready line. Fails the calling test (ADD_FAILURE, then
 // throws) with the sim's stderr if it does not start. Blocks until ready.
-Sim startSim(const std::string& layoutToml = "", const std::string& listen = "");
+// With RequestLog::none the sim has no log: logPath is "" and simLog fails.
+Sim startSim(const std::string& layoutToml = "", const std::string& listen = "", RequestLog log = RequestLog::kept);
 
 // Sends one control command line on the sim's standard input and returns its
 // one-line reply without the newline ("" and a test failure if none comes).
