@@ -3,6 +3,7 @@
 // and the status button, and the channel walk that finds the present channels.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include <userint.h>
 #include <utility.h>
@@ -42,6 +43,26 @@ void walkChannelsToWrite(auto visit)
     });
 }
 
+// Text from the crate as the operator's terminal is given it: every control
+// character (below 0x20, and 0x7F) as \xHH, so that a channel name cannot
+// move the cursor, recolour or retitle the terminal or the output pane.
+// Printable text, UTF-8 included, is unchanged.
+std::string shown(const char* text)
+{
+    std::string out;
+    for (const char* c = text; *c != '\0'; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if (byte >= 0x20 && byte != 0x7F) {
+            out += *c;
+            continue;
+        }
+        char escape[5];
+        snprintf(escape, sizeof escape, "\\x%02X", byte);
+        out += escape;
+    }
+    return out;
+}
+
 // Prints the status table's line of one present channel, after reading its
 // values in the order the crate is asked for them; a failed read shows as 0.
 void printStatusLine(int channel, const char* name)
@@ -54,8 +75,8 @@ void printStatusLine(int channel, const char* name)
     double iMon = getCurrentMeasurement(kovo, channel);
     double vRpUp = getOutputRiseRate(kovo, channel);
     double vRpDown = getOutputFallRate(kovo, channel);
-    printf("%3i %s\t[%i]\tVset=%g\tIset=%g\tImon=%g\tVmon=%g\tVterm=%g\tRUp=%g\tRDn=%g\n", channel, name, iret, vSet,
-           iSet, iMon, vSense, vTerminal, vRpUp, vRpDown);
+    printf("%3i %s\t[%i]\tVset=%g\tIset=%g\tImon=%g\tVmon=%g\tVterm=%g\tRUp=%g\tRDn=%g\n", channel,
+           shown(name).c_str(), iret, vSet, iSet, iMon, vSense, vTerminal, vRpUp, vRpDown);
 }
 
 }  // namespace

@@ -2,22 +2,29 @@
  * TORVAN_SNMP.cpp: the frame of the crate SNMP access library: the string
  * duplicator, the log function, Winsock start-up and clean-up, the entry point
  * of the library as a Windows dynamic library, and opening and closing the
- * SNMPv2c session to one crate.
+ * SNMPv2c session to one crate, and the library's own MIB folder.
  *
  * Net-SNMP operations relied on here: snmp_sess_init, snmp_sess_open (single
- * sessions, addressed only through their handle), snmp_error, snmp_sess_close.
+ * sessions, addressed only through their handle), snmp_error, snmp_sess_close;
+ * snmp_register_callback and add_mibdir for the MIB folder.
  */
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include <winsock2.h>  // the real one on Windows, before windows.h; the stand-in elsewhere
 #ifdef _WIN32
 #include <windows.h>
+#else
+#include <dlfcn.h>
+#include <link.h>
 #endif
 
-#include "catalogue.h"
 #include "TORVAN_SNMP.h"  // also brings the syslog priority names LOG_ERR, LOG_INFO, LOG_DEBUG
 
 const char* const readCommunity = "ovalis";
@@ -27,6 +34,89 @@ enum {
     SESSION_TIMEOUT_US = 100000,  // per attempt
     SESSION_RETRIES = 3,
 };
+
+namespace {
+
+/* ---- The library's own MIB folder ----
+ *
+ * The crate module ships with the library: in the build tree's mib folder, or
+ * installed in PREFIX/share/snmp/mibs. That folder is added to Net-SNMP's MIB
+ * search path behind the folders Net-SNMP searches anyway (MIBDIRS, snmp.conf,
+ * its defaults), so that a user's own copy of the module still wins. */
+
+namespace fs = std::filesystem;
+
+/* The file that holds this code: the shared library, or the program that the
+ * static library is linked into. Empty when it cannot be told. */
+fs::path ownFile()
+{
+#ifdef _WIN32
+    HMODULE module = nullptr;
+    char path[MAX_PATH];
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(&ownFile), &module))
+        return {};
+    DWORD length = GetModuleFileNameA(module, path, sizeof path);
+    return length > 0 && length < sizeof path ? fs::path(std::string(path, length)) : fs::path();
+#else
+    Dl_info info;
+    link_map* map = nullptr;
+    if (dladdr1(reinterpret_cast<void*>(&ownFile), &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0 ||
+        map == nullptr)
+        return {};
+    // The loader names the main program only as it was started (argv[0]).
+    std::error_code error;
+    fs::path file = map->l_name[0] != '\0' ? fs::path(map->l_name) : fs::read_symlink("/proc/self/exe", error);
+    return error ? fs::path() : fs::weakly_canonical(file, error);
+#endif
+}
+
+/* The folder holding the crate module that belongs to this copy of the code:
+ * the build tree's when the code lies in the build tree, otherwise the
+ * installed one relative to the library's or the program's folder, or on
+ * Windows the folder "mibs" beside it, as the package lays it out (with the
+ * base modules the crate module imports). */
+std::string ownMibFolder()
+{
+    const fs::path file = ownFile();
+    if (file.empty())
+        return "";
+    const fs::path folder = file.parent_path();
+    const fs::path buildTree = KOVO_BUILD_TREE;
+    const bool inBuildTree = std::mismatch(buildTree.begin(), buildTree.end(), folder.begin(), folder.end()).first ==
+                             buildTree.end();
+    const fs::path candidates[] = {
+        inBuildTree ? fs::path(KOVO_BUILD_MIB_DIR) : fs::path(),
+        folder / KOVO_MIB_FROM_LIBDIR,
+        folder / KOVO_MIB_FROM_BINDIR,
+#ifdef _WIN32
+        folder / "mibs",
+#endif
+    };
+    std::error_code error;
+    for (const fs::path& candidate : candidates)
+        if (!candidate.empty() && fs::is_regular_file(candidate / "TORVAN-CRATE-MIB.txt", error))
+            return candidate.lexically_normal().string();
+    return "";
+}
+
+/* Called by init_snmp once the configuration files are read and before
+ * Net-SNMP reads its own MIB folders. Of two folders holding the same module,
+ * Net-SNMP takes the one added later: added first, ours stays behind. */
+int addOwnMibFolder(int, int, void*, void*)
+{
+    const std::string folder = ownMibFolder();
+    if (!folder.empty())
+        add_mibdir(folder.c_str());
+    return SNMPERR_SUCCESS;
+}
+
+/* Registered when the library is loaded, so that it is in place whenever
+ * SnmpInit (or the program) starts Net-SNMP. */
+const int ownMibFolderRegistered =
+    snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_POST_PREMIB_READ_CONFIG, addOwnMibFolder, nullptr);
+
+}  // namespace
 
 char* StrDup(const char* str)
 {
@@ -70,35 +160,6 @@ void winsock_cleanup(void)
 {
     WSACleanup();
 }
-
-#ifdef _WIN32
-/* On Windows the library's MIB modules lie in the folder "mibs" beside the
- * module that holds the library: TORVAN_SNMP.dll, or the program it is linked
- * into. Unless MIBDIRS names the search path, that folder goes behind it. */
-void addMibFolder(void)
-{
-    if (getenv("MIBDIRS") != nullptr)
-        return;
-    HMODULE module = nullptr;
-    const DWORD flags = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
-    if (!GetModuleHandleExA(flags, reinterpret_cast<LPCSTR>(&addMibFolder), &module))
-        return;
-    char path[MAX_PATH + 6];
-    const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-    char* folderEnd = length > 0 && length < MAX_PATH ? strrchr(path, '\\') : nullptr;
-    if (folderEnd == nullptr)
-        return;
-    strcpy(folderEnd, "\\mibs");
-    char behind[sizeof path + 1] = "+";  // a leading '+' appends to Net-SNMP's path
-    strcat(behind, path);
-    netsnmp_set_mib_directory(behind);
-}
-#else
-/* Elsewhere Net-SNMP's own search path (or MIBDIRS) finds the modules. */
-void addMibFolder(void)
-{
-}
-#endif
 
 extern "C" BOOL APIENTRY DllMain(HANDLE hModule, DWORD ul_reason_for_call, LPVOID lpReserved)
 {

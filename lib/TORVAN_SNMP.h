@@ -24,6 +24,23 @@
 #define syslog TORVAN_syslog
 #endif
 
+/* TORVAN_SNMP_API marks the library's interface: the shared library exports
+ * these declarations and nothing else. A program linking the static library
+ * on Windows is given TORVAN_SNMP_STATIC by the library's build files. */
+#if defined(_WIN32)
+#if defined(TORVAN_SNMP_BUILDING)
+#define TORVAN_SNMP_API __declspec(dllexport)
+#elif defined(TORVAN_SNMP_STATIC)
+#define TORVAN_SNMP_API
+#else
+#define TORVAN_SNMP_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define TORVAN_SNMP_API __attribute__((visibility("default")))
+#else
+#define TORVAN_SNMP_API
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -32,8 +49,8 @@ extern "C" {
 typedef void* HSNMP;
 
 /* Communities compiled in: gets carry the read community, sets the write one. */
-extern const char* const readCommunity;
-extern const char* const writeCommunity;
+TORVAN_SNMP_API extern const char* const readCommunity;
+TORVAN_SNMP_API extern const char* const writeCommunity;
 
 /* Rows of the catalogue's tables, as the accessors' index parameters address them. */
 enum {
@@ -47,52 +64,52 @@ enum {
 /* ---- Frame: logging, Winsock, sessions ---- */
 
 /* Newly allocated copy of str with its terminator; NULL for NULL or when out of memory. */
-char* StrDup(const char* str);
+TORVAN_SNMP_API char* StrDup(const char* str);
 
 /* Writes the formatted text and one newline on standard output; priority
  * (3 error, 6 informational, 7 debug) is neither printed nor used to filter. */
-void syslog(int priority, const char* format, ...)
+TORVAN_SNMP_API void syslog(int priority, const char* format, ...)
 #ifdef __GNUC__
     __attribute__((format(printf, 2, 3)))
 #endif
     ;
 
 /* Starts Windows Sockets 2.2 and prints the outcome on standard output; returns NULL. */
-char* winsock_startup(void);
+TORVAN_SNMP_API char* winsock_startup(void);
 /* Releases Windows Sockets; the result is not examined. */
-void winsock_cleanup(void);
+TORVAN_SNMP_API void winsock_cleanup(void);
 
 /* Loads the MIB, translates the catalogue and starts Winsock: 1 on success, 0 when
  * the module cannot be loaded or a name does not resolve (the reason is logged). */
-int SnmpInit(void);
+TORVAN_SNMP_API int SnmpInit(void);
 /* Releases Winsock; sessions are closed by SnmpClose beforehand. */
-void SnmpCleanup(void);
+TORVAN_SNMP_API void SnmpCleanup(void);
 /* Opens an SNMPv2c session to ipAddress (a Net-SNMP peer name, "host" or
  * "host:port"); sends nothing. NULL on failure, with the reason logged. */
-HSNMP SnmpOpen(const char* ipAddress);
+TORVAN_SNMP_API HSNMP SnmpOpen(const char* ipAddress);
 /* Closes the session; NULL is ignored. */
-void SnmpClose(HSNMP m_sessp);
+TORVAN_SNMP_API void SnmpClose(HSNMP m_sessp);
 
 /* ---- Typed transfers: one request with one variable, one response ---- */
 
-int snmpGetInt(HSNMP m_sessp, const oid* parameter, size_t length);
-int snmpSetInt(HSNMP m_sessp, const oid* parameter, size_t length, int value);
-double snmpGetDouble(HSNMP m_sessp, const oid* parameter, size_t length);
-double snmpSetDouble(HSNMP m_sessp, const oid* parameter, size_t length, double value);
-char* snmpGetString(HSNMP m_sessp, const oid* parameter, size_t length);
+TORVAN_SNMP_API int snmpGetInt(HSNMP m_sessp, const oid* parameter, size_t length);
+TORVAN_SNMP_API int snmpSetInt(HSNMP m_sessp, const oid* parameter, size_t length, int value);
+TORVAN_SNMP_API double snmpGetDouble(HSNMP m_sessp, const oid* parameter, size_t length);
+TORVAN_SNMP_API double snmpSetDouble(HSNMP m_sessp, const oid* parameter, size_t length, double value);
+TORVAN_SNMP_API char* snmpGetString(HSNMP m_sessp, const oid* parameter, size_t length);
 
 /* ---- Accessors: one get or set of one crate object each ---- */
 
 #define GET(function, result, transfer, Object) \
-    result function(HSNMP m_sessp);
+    TORVAN_SNMP_API result function(HSNMP m_sessp);
 #define GET_ROW(function, result, transfer, Object, index, rows) \
-    result function(HSNMP m_sessp, int index);
+    TORVAN_SNMP_API result function(HSNMP m_sessp, int index);
 #define SET(function, result, transfer, Object, type) \
-    result function(HSNMP m_sessp, type value);
+    TORVAN_SNMP_API result function(HSNMP m_sessp, type value);
 #define SET_ROW(function, result, transfer, Object, index, rows, type) \
-    result function(HSNMP m_sessp, int index, type value);
+    TORVAN_SNMP_API result function(HSNMP m_sessp, int index, type value);
 #define SET_CONST(function, result, transfer, Object, constant) \
-    result function(HSNMP m_sessp);
+    TORVAN_SNMP_API result function(HSNMP m_sessp);
 #include "accessors.def"
 
 #ifdef __cplusplus

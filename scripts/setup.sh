@@ -9,8 +9,9 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libsnmp-dev snmp snmpd smitools erlang-snmp
   libtomlplusplus-dev nlohmann-json3-dev
-  qt6-base-dev libxcb1-dev xvfb xauth locales
-  python3-matplotlib
+  qt6-base-dev qt6-wayland libxcb1-dev libxcb-xtest0-dev xvfb xauth locales
+  python3 python3-matplotlib
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -2,7 +2,9 @@
 // Net-SNMP's embedded master agent: the objects resolved through the MIB
 // module, the index of served instances, the request handler (gets, walks,
 // sets with their faults), and the packet hook in front of the agent that
-// has the request logged, drops requests and holds answers back.
+// has the request logged, drops requests and holds answers back. The system
+// group of SNMPv2-MIB (sysDescr, sysObjectID, sysUpTime, ...) is Net-SNMP's
+// own module, set read-only through its configuration lines.
 //
 // Net-SNMP does the protocol: community checks through its VACM configuration
 // (rocommunity/rwcommunity), GETBULK turned into GETNEXT passes, the SET
@@ -14,13 +16,16 @@
 #include <arpa/inet.h>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <list>
+#include <set>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
 extern "C" netsnmp_session* main_session;   // the agent's listening session, set by init_master_agent
+extern "C" void init_system_mib(void);      // SNMPv2-MIB's system group, in Net-SNMP's agent MIB library
 
 namespace sim {
 
@@ -195,6 +200,7 @@ void answerGet(netsnmp_agent_request_info* reqinfo, netsnmp_request_info* reques
         case FaultKind::value:
             return putFaultValue(request->requestvb, *fault, kind, value ? *value : Value{});
         case FaultKind::drop:
+        case FaultKind::about:
             break;
         }
     }
@@ -315,6 +321,7 @@ int handleRequests(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_
         default:
             break;
         }
+        answerAbout(vb, reqinfo->mode);
     }
     return SNMP_ERR_NOERROR;
 }
@@ -351,6 +358,7 @@ void releaseHeld(unsigned int, void* entry)
         return;
     updateModel();
     handle_snmp_packet(NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE, it->session, it->pdu->reqid, it->pdu, it->magic);
+    logUnanswered(it->pdu);
     snmp_free_pdu(it->pdu);
     held.erase(it);
 }
@@ -361,11 +369,11 @@ void holdBack(netsnmp_session* session, netsnmp_pdu* pdu, void* magic)
 {
     if (held.size() >= maxHeld) {
         std::fprintf(stderr, "crate-sim: %zu answers already held back, request dropped\n", held.size());
-        return;
+        return logUnanswered(pdu);
     }
     netsnmp_pdu* copy = snmp_clone_pdu(pdu);
     if (!copy)
-        return;
+        return logUnanswered(pdu);
     held.push_back({session, copy, magic});
     const double delay = simulation.delay;
     timeval t{static_cast<time_t>(delay), static_cast<suseconds_t>((delay - std::floor(delay)) * 1e6)};
@@ -378,21 +386,40 @@ int receivePacket(int operation, netsnmp_session* session, int reqid, netsnmp_pd
         return handle_snmp_packet(operation, session, reqid, pdu, magic);
     updateModel();
     logRequest(pdu);
-    if (dropped(pdu))
+    if (dropped(pdu)) {
+        logUnanswered(pdu);
         return 1;
+    }
     if (simulation.delay > 0) {
         holdBack(session, pdu, magic);
         return 1;
     }
-    return handle_snmp_packet(operation, session, reqid, pdu, magic);
+    const int result = handle_snmp_packet(operation, session, reqid, pdu, magic);
+    logUnanswered(pdu);     // refused for its community: the agent sent nothing
+    return result;
 }
 
-std::string boundAddress(netsnmp_session* session)
+// The agent's transport hands every datagram it sends through here, so that
+// the request log sees each response as it leaves.
+int (*sendDatagram)(netsnmp_transport*, const void*, int, void**, int*) = nullptr;
+
+int sendLogged(netsnmp_transport* transport, const void* data, int size, void** opaque, int* opaqueLength)
 {
-    const netsnmp_transport* transport = snmp_sess_transport(snmp_sess_pointer(session));
+    logResponse(static_cast<const u_char*>(data), size, opaque ? *opaque : nullptr, opaqueLength ? *opaqueLength : 0);
+    return sendDatagram(transport, data, size, opaque, opaqueLength);
+}
+
+// The address the agent's socket is bound to, "udp:HOST:PORT" or
+// "udp6:[HOST]:PORT"; "" for a socket that is not UDP over IP.
+std::string boundAddress(const netsnmp_transport* transport)
+{
     sockaddr_storage address{};
     socklen_t size = sizeof address;
-    if (!transport || getsockname(transport->sock, reinterpret_cast<sockaddr*>(&address), &size) != 0)
+    int type = 0;
+    socklen_t typeSize = sizeof type;
+    if (!transport || getsockname(transport->sock, reinterpret_cast<sockaddr*>(&address), &size) != 0 ||
+        getsockopt(transport->sock, SOL_SOCKET, SO_TYPE, &type, &typeSize) != 0 || type != SOCK_DGRAM ||
+        (address.ss_family != AF_INET && address.ss_family != AF_INET6))
         return "";
     char host[INET6_ADDRSTRLEN] = "";
     if (address.ss_family == AF_INET) {
@@ -473,6 +500,64 @@ void buildIndex()
     std::sort(instances.begin(), instances.end(), [](const Instance& a, const Instance& b) { return a.id < b.id; });
 }
 
+// The crate module that belongs to this program: the build tree's, or the one
+// installed relative to the program's folder; "" when neither is there.
+std::string ownMibFolder()
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path folder = fs::read_symlink("/proc/self/exe", error).parent_path();
+    const fs::path buildTree = KOVO_BUILD_TREE;
+    const bool inBuildTree = !error && std::mismatch(buildTree.begin(), buildTree.end(), folder.begin(),
+                                                     folder.end()).first == buildTree.end();
+    const fs::path candidate = inBuildTree ? fs::path(KOVO_BUILD_MIB_DIR) : folder / KOVO_MIB_FROM_BINDIR;
+    return !error && fs::is_regular_file(candidate / (std::string(moduleName) + ".txt"), error)
+               ? candidate.lexically_normal().string()
+               : "";
+}
+
+// Called by init_snmp before Net-SNMP reads its own MIB folders. Of two
+// folders holding the same module, Net-SNMP takes the one added later: added
+// first, ours stays behind MIBDIRS and the configured folders.
+int addOwnMibFolder(int, int, void*, void*)
+{
+    const std::string folder = ownMibFolder();
+    if (!folder.empty())
+        add_mibdir(folder.c_str());
+    return SNMPERR_SUCCESS;
+}
+
+// The system group's values, as configuration lines: a value given there is
+// read-only to every community. sysObjectID is the crate module's identity,
+// under the enterprise.
+void configureSystemGroup(const std::string& layout)
+{
+    // The layout by its file name, on one line, short enough for the field.
+    std::string name = layout.empty() ? "built-in" : std::filesystem::path(layout).filename().string().substr(0, 64);
+    std::replace_if(name.begin(), name.end(), [](unsigned char c) { return c < 0x20 || c == 0x7f; }, '?');
+    std::size_t channels = simulation.crate.channels.size();
+    std::set<int> slots;
+    for (const auto& entry : simulation.crate.channels)
+        slots.insert((entry.first - 1) / 100);
+    configure("sysdescr crate-sim " KOVO_VERSION ", simulated power-supply crate: layout " +
+              name + ", " + std::to_string(channels) +
+              " channels in " + std::to_string(slots.size()) + " slots, " +
+              std::to_string(simulation.crate.sensors.size()) + " sensors, " +
+              std::to_string(simulation.crate.fans.size()) + " fans");
+    oid id[MAX_OID_LEN];
+    std::size_t length = MAX_OID_LEN;
+    if (get_node("torvanCrateMIB", id, &length)) {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i)
+            text += "." + std::to_string(id[i]);
+        configure("sysobjectid " + text);
+    }
+    configure("syscontact crate-sim, the simulated crate of the kovo project");
+    configure("sysname crate-sim");
+    configure("syslocation simulated, on this host");
+    configure("sysservices 72");
+}
+
 }  // namespace
 
 // The instance name of an identifier, "object.index", or "" when it is no
@@ -506,7 +591,9 @@ bool initAgent(const std::string& stateDir, std::string& error)
     // configuration file and the default MIB list is not for the user.
     setenv("MIBS", "", 1);
     netsnmp_log_handler* quiet = netsnmp_register_loghandler(NETSNMP_LOGHANDLER_NONE, LOG_DEBUG);
+    snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_POST_PREMIB_READ_CONFIG, addOwnMibFolder, nullptr);
     init_agent("crate-sim");
+    init_system_mib();
     init_snmp("crate-sim");
     netsnmp_remove_loghandler(quiet);
     return resolveObjects(error);
@@ -514,7 +601,7 @@ bool initAgent(const std::string& stateDir, std::string& error)
 
 // Serves the crate on `address` (one transport) with the crate's community
 // names as access rules: the first read-only, the others read-write.
-bool startAgent(const std::string& address, std::string& bound, std::string& error)
+bool startAgent(const std::string& address, const std::string& layout, std::string& bound, std::string& error)
 {
     for (const auto& [index, row] : simulation.crate.communities) {
         const std::string& name = row[snmpCommunityName].text;
@@ -533,8 +620,18 @@ bool startAgent(const std::string& address, std::string& bound, std::string& err
         error = "cannot listen on " + address;
         return false;
     }
+    // The crate speaks SNMP over UDP; TCP, Unix sockets and the rest are
+    // refused rather than served half (drops and delays are per datagram).
+    netsnmp_transport* transport = snmp_sess_transport(snmp_sess_pointer(main_session));
+    bound = boundAddress(transport);
+    if (bound.empty()) {
+        error = "--listen " + address + ": only UDP is served, give udp:HOST:PORT or udp6:[HOST]:PORT";
+        return false;
+    }
     main_session->callback = receivePacket;
-    bound = boundAddress(main_session);
+    sendDatagram = transport->f_send;
+    transport->f_send = sendLogged;
+    configureSystemGroup(layout);
     return true;
 }
 

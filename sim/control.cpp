@@ -1,6 +1,8 @@
 // control.cpp: This file contains the simulator's control channel: command
-// lines read from standard input while the agent runs, each answered with one
-// line on standard output ("ok", "ok VALUE" or "error: line N: ...").
+// lines read from standard input while the agent runs, each answered with
+// exactly one line on standard output ("ok", "ok VALUE" or "error: line N:
+// ..."), whatever bytes the command held: control bytes in a reply are
+// written as \xHH escapes.
 #include "sim.h"
 
 #include <cmath>
@@ -11,6 +13,8 @@
 #include <net-snmp/library/fd_event_manager.h>
 
 namespace sim {
+
+volatile std::sig_atomic_t keepRunning = 1;
 
 namespace {
 
@@ -153,19 +157,50 @@ std::string quitCommand(const std::vector<std::string>&)
     return "ok";
 }
 
+std::string helpCommand(const std::vector<std::string>&);
+
 struct Command {
     const char* name;
+    const char* synopsis;
     std::string (*run)(const std::vector<std::string>&);
 };
 const Command commands[] = {
-    {"get", getCommand},       {"set", setCommand},         {"fault", faultCommand},
-    {"clear", clearCommand},   {"delay", delayCommand},     {"advance", advanceCommand},
-    {"model", modelCommand},   {"quit", quitCommand},
+    {"get", "get NAME", getCommand},
+    {"set", "set NAME VALUE", setCommand},
+    {"fault", "fault TARGET [get|set|any] KIND [ARGUMENT] [VALUE]", faultCommand},
+    {"clear", "clear [TARGET]", clearCommand},
+    {"delay", "delay SECONDS", delayCommand},
+    {"advance", "advance SECONDS", advanceCommand},
+    {"model", "model live|manual|frozen", modelCommand},
+    {"help", "help", helpCommand},
+    {"quit", "quit", quitCommand},
 };
 
+// Lists the commands on the one reply line, separated by "; ".
+std::string helpCommand(const std::vector<std::string>&)
+{
+    std::string text = "ok";
+    for (const Command& c : commands)
+        text += std::string(&c == commands ? " " : "; ") + c.synopsis;
+    return text;
+}
+
+// Writes one reply line; control bytes (a NUL or line feed among them) would
+// cut or split it, so each is written as \xHH.
 void reply(const std::string& text)
 {
-    std::fputs((text + "\n").c_str(), stdout);
+    std::string line;
+    for (const unsigned char c : text) {
+        if (c < 0x20 || c == 0x7f) {
+            char escape[5];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            line += escape;
+        } else {
+            line += static_cast<char>(c);
+        }
+    }
+    line += '\n';
+    std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
 }
 

@@ -1,8 +1,10 @@
 // faults.cpp: This file contains the fault injection of the simulator: the
 // names of error statuses and value types, the parsing of a fault from the
-// words of a control command or a layout entry, and the lookup of the fault
-// that governs one request.
+// words of a control command or a layout entry, the lookup of the fault that
+// governs one request, and the renaming of an answer by an `about` fault.
 #include "sim.h"
+
+#include <net-snmp/agent/net-snmp-agent-includes.h>
 
 #include <algorithm>
 #include <cstring>
@@ -98,6 +100,17 @@ bool matches(const Fault& fault, bool set, Object object, int index)
     return fault.target == instanceName(object, index);
 }
 
+// The latest fault added that matches a get or set of one instance and is
+// (or, with `about` false, is not) an about fault; null when there is none.
+const Fault* latest(bool set, Object object, int index, bool about)
+{
+    const auto& faults = simulation.faults;
+    for (auto f = faults.rbegin(); f != faults.rend(); ++f)
+        if ((f->kind == FaultKind::about) == about && matches(*f, set, object, index))
+            return &*f;
+    return nullptr;
+}
+
 }  // namespace
 
 const char* typeName(int asnType)
@@ -110,7 +123,8 @@ const char* typeName(int asnType)
 
 // Parses "TARGET [get|set|any] KIND [ARGUMENT] [VALUE]" into `fault`; returns
 // "" or the reason the words are not a fault. KIND is one of: error STATUS,
-// type TYPE [VALUE], noSuchObject, noSuchInstance, value VALUE, drop.
+// type TYPE [VALUE], noSuchObject, noSuchInstance, value VALUE, drop,
+// about INSTANCE.
 std::string parseFault(const std::vector<std::string>& words, Fault& fault)
 {
     std::size_t at = 0;
@@ -128,7 +142,7 @@ std::string parseFault(const std::vector<std::string>& words, Fault& fault)
         word = next();
     }
     if (!word)
-        return "a fault needs a kind: error, type, noSuchObject, noSuchInstance, value or drop";
+        return "a fault needs a kind: error, type, noSuchObject, noSuchInstance, value, drop or about";
     const std::string kind = *word;
     if (kind == "error") {
         const std::string* status = next();
@@ -157,6 +171,12 @@ std::string parseFault(const std::vector<std::string>& words, Fault& fault)
         fault.value = *value;
     } else if (kind == "drop") {
         fault.kind = FaultKind::drop;
+    } else if (kind == "about") {
+        const std::string* instance = next();
+        fault.kind = FaultKind::about;
+        if (!instance || !parseInstanceName(*instance))
+            return "an about fault needs the instance to answer about, such as sysMainSwitch.0";
+        fault.value = *instance;
     } else {
         return "unknown fault kind \"" + kind + "\"";
     }
@@ -166,14 +186,27 @@ std::string parseFault(const std::vector<std::string>& words, Fault& fault)
 }
 
 // The fault that governs a get or set of one instance: the latest one added
-// that matches it, or null.
+// that matches it, about faults aside; or null.
 const Fault* findFault(bool set, Object object, int index)
 {
-    const auto& faults = simulation.faults;
-    for (auto f = faults.rbegin(); f != faults.rend(); ++f)
-        if (matches(*f, set, object, index))
-            return &*f;
-    return nullptr;
+    return latest(set, object, index, false);
+}
+
+// Gives the answer to a get or set of an instance (the agent's variable once
+// it holds the answer: MODE_GET or MODE_SET_COMMIT) the identifier of another
+// instance when an about fault says so. Walks are left alone.
+void answerAbout(netsnmp_variable_list* vb, int mode)
+{
+    if (mode != MODE_GET && mode != MODE_SET_COMMIT)
+        return;
+    const auto asked = parseInstanceName(instanceNameOf(vb->name, vb->name_length));
+    const Fault* fault = asked ? latest(mode == MODE_SET_COMMIT, asked->first, asked->second, true) : nullptr;
+    if (!fault)
+        return;
+    const auto [object, index] = *parseInstanceName(*fault->value);
+    std::vector<oid> id = objects[object].id;
+    id.push_back(static_cast<oid>(index));
+    snmp_set_var_objid(vb, id.data(), id.size());
 }
 
 // Removes the faults of one target ("" for all of them); returns how many.

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <toml++/toml.h>
 
@@ -77,8 +78,8 @@ void storeValues(Row& row, Record record, const toml::table& entry, std::initial
             continue;
         if (load && key.str() == "load") {
             *load = readNumber(node, "load");
-            if (*load < 0)
-                throw LayoutError(node, "\"load\" must not be negative");
+            if (!std::isfinite(*load) || *load < 0)     // NaN would make every current NaN
+                throw LayoutError(node, "\"load\" must be a finite number, not negative");
             continue;
         }
         const Object object = objectNamed(key.str());
@@ -169,19 +170,28 @@ void readRow(Crate& crate, Record record, const toml::table& entry, const std::s
     storeValues(table[index], record, entry, {"index"}, section);
 }
 
-// A community name becomes an access rule of the agent: it must be a single
-// word that fits the community table.
-void checkCommunities(const Crate& crate, const toml::node& node)
+// [[community]]: a row of the community table. Its name becomes an access rule
+// of the agent's configuration, so it must be a single word of printable
+// characters that fits the table: a NUL would cut the rule's name short, a
+// newline would start another configuration line.
+void readCommunity(Crate& crate, const toml::table& entry)
 {
-    for (const auto& [index, row] : crate.communities) {
-        const std::string& name = row[snmpCommunityName].text;
-        if (name.size() > 14 || name.find_first_of(" \t\"'#\\") != std::string::npos)
-            throw LayoutError(node, "community name \"" + name + "\" must be one word of at most 14 characters");
-    }
+    readRow(crate, Record::community, entry, "[[community]]", 4);
+    const int index = readInteger(*entry.get("index"), "index", 1, 4);
+    const std::string& name = crate.communities[index][snmpCommunityName].text;
+    const bool word = std::none_of(name.begin(), name.end(), [](char c) {
+        return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F || std::strchr("\"'#\\", c) != nullptr;
+    });
+    if (name.size() <= 14 && word)
+        return;
+    const toml::node* node = entry.get("snmpCommunityName");
+    const std::string quoted = nlohmann::json(name).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+    throw LayoutError(node ? *node : entry,
+                      "community name " + quoted + " must be one word of at most 14 printable characters");
 }
 
 // [[fault]]: target, on, and one of error, type (with an optional value),
-// exception, value or drop; turned into the words of the control command.
+// exception, value, drop or about; turned into the words of the control command.
 void readFault(const toml::table& entry)
 {
     std::vector<std::string> words{readText(required(entry, "target", "[[fault]]"), "target")};
@@ -204,7 +214,7 @@ void readFault(const toml::table& entry)
         const std::string_view k = key.str();
         if (k == "target" || k == "on")
             continue;
-        if (k == "error" || k == "type") {
+        if (k == "error" || k == "type" || k == "about") {
             words.push_back(std::string(k));
             words.push_back(readText(node, std::string(k)));
             ++kinds;
@@ -228,7 +238,8 @@ void readFault(const toml::table& entry)
         words.push_back(valueText(*value));
     }
     if (kinds != 1)
-        throw LayoutError(entry, "[[fault]] needs exactly one of \"error\", \"type\", \"exception\", \"value\", \"drop\"");
+        throw LayoutError(entry, "[[fault]] needs exactly one of \"error\", \"type\", \"exception\", \"value\", "
+                                 "\"drop\", \"about\"");
     if (simulation.faults.size() >= maxFaults)
         throw LayoutError(entry, "more than " + std::to_string(maxFaults) + " faults");
     Fault fault;
@@ -290,8 +301,7 @@ void readLayout(const toml::table& layout)
     each("channel", [&](const toml::table& e) { readChannel(crate, e); });
     each("sensor", [&](const toml::table& e) { readRow(crate, Record::sensor, e, "[[sensor]]", 12); });
     each("fan", [&](const toml::table& e) { readRow(crate, Record::fan, e, "[[fan]]", 6); });
-    each("community", [&](const toml::table& e) { readRow(crate, Record::community, e, "[[community]]", 4); });
-    checkCommunities(crate, layout);
+    each("community", [&](const toml::table& e) { readCommunity(crate, e); });
     each("fault", readFault);
     deriveValues(crate);
     simulation.crate = std::move(crate);
@@ -303,14 +313,26 @@ void readLayout(const toml::table& layout)
 // file and line ("FILE:LINE: what is wrong") and the simulation is unchanged.
 bool loadLayout(const std::string& path, std::string& error)
 {
-    if (std::FILE* file = std::fopen(path.c_str(), "r"))
-        std::fclose(file);
-    else {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; file && (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, n);
+    if (!file || std::ferror(file)) {
         error = "cannot read the layout file " + path + ": " + std::strerror(errno);
+        if (file)
+            std::fclose(file);
         return false;
     }
+    std::fclose(file);
+    return loadLayoutText(text, path, error);
+}
+
+// As loadLayout, from the file's text already read; `path` names it in messages.
+bool loadLayoutText(std::string_view text, const std::string& path, std::string& error)
+{
     try {
-        const toml::table layout = toml::parse_file(path);
+        const toml::table layout = toml::parse(text, path);
         const Simulation before = simulation;
         try {
             readLayout(layout);

@@ -8,12 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <getopt.h>
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
-
-namespace sim {
-volatile std::sig_atomic_t keepRunning = 1;
-}
 
 namespace {
 
@@ -25,29 +22,67 @@ struct Options {
 
 const char* const usage = "usage: crate-sim [--listen ADDRESS] [--layout FILE] [--log FILE]\n";
 
-bool parseOptions(int argc, char** argv, Options& options, std::string& error)
+const char* const optionHelp =
+    "The simulated crate: an SNMPv2c agent serving TORVAN-CRATE-MIB and the system group.\n"
+    "\n"
+    "  --listen ADDRESS  UDP address to serve, udp:HOST:PORT or udp6:[HOST]:PORT\n"
+    "                    (default udp:127.0.0.1:1161; port 0 picks a free port)\n"
+    "  --layout FILE     the crate to simulate, a TOML layout (default: the built-in crate)\n"
+    "  --log FILE        write the request log, one JSON line per requested variable\n"
+    "  -h, --help        print this help and exit\n"
+    "  --version         print the version and exit\n"
+    "\n"
+    "Control commands are read from standard input, one a line; \"help\" lists them.\n";
+
+enum class Parsed { run, help, version, bad };
+
+Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
 {
-    for (int i = 1; i < argc; ++i) {
-        const std::string option = argv[i];
-        std::string* target = option == "--listen" ? &options.listen
-                              : option == "--layout" ? &options.layout
-                              : option == "--log"    ? &options.log
-                                                     : nullptr;
-        if (!target) {
-            error = "unknown option \"" + option + "\"";
-            return false;
+    enum { listenOption = 256, layoutOption, logOption, versionOption };
+    static const option longOptions[] = {
+        {"listen", required_argument, nullptr, listenOption},
+        {"layout", required_argument, nullptr, layoutOption},
+        {"log", required_argument, nullptr, logOption},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, versionOption},
+        {nullptr, 0, nullptr, 0},
+    };
+    auto nameOf = [](int code) {
+        for (const option& o : longOptions)
+            if (o.name && o.val == code)
+                return std::string("--") + o.name;
+        return std::string("-") + static_cast<char>(code);
+    };
+    opterr = 0;     // the messages below say what is wrong, on one line
+    int code;
+    while ((code = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1) {
+        switch (code) {
+        case listenOption: options.listen = optarg; break;
+        case layoutOption: options.layout = optarg; break;
+        case logOption: options.log = optarg; break;
+        case 'h': return Parsed::help;
+        case versionOption: return Parsed::version;
+        case ':':
+            error = nameOf(optopt) + " needs a value";
+            return Parsed::bad;
+        default:
+            error = "unknown option \"" + std::string(argv[optind - 1]) + "\"";
+            return Parsed::bad;
         }
-        if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-            error = option + " needs a value";
-            return false;
+        if (optarg[0] == '\0') {
+            error = nameOf(code) + " needs a value";
+            return Parsed::bad;
         }
-        *target = argv[++i];
+    }
+    if (optind < argc) {
+        error = "unexpected argument \"" + std::string(argv[optind]) + "\"";
+        return Parsed::bad;
     }
     if (options.listen.find(',') != std::string::npos) {
         error = "--listen takes one address";
-        return false;
+        return Parsed::bad;
     }
-    return true;
+    return Parsed::run;
 }
 
 void stop(int)
@@ -91,9 +126,18 @@ int main(int argc, char** argv)
 {
     Options options;
     std::string error;
-    if (!parseOptions(argc, argv, options, error)) {
+    switch (parseOptions(argc, argv, options, error)) {
+    case Parsed::help:
+        std::printf("%s\n%s", usage, optionHelp);
+        return 0;
+    case Parsed::version:
+        std::printf("crate-sim %s\n", KOVO_VERSION);
+        return 0;
+    case Parsed::bad:
         std::fputs(usage, stderr);
         return fail(error, "");
+    case Parsed::run:
+        break;
     }
     catchSignals();
     sim::wallSeconds();     // the clock of the model and the log starts now
@@ -116,8 +160,10 @@ int main(int argc, char** argv)
     if (!options.log.empty() && !sim::openRequestLog(options.log, error))
         return fail(error, stateDir);
     std::string bound;
-    if (!sim::startAgent(options.listen, bound, error))
+    if (!sim::startAgent(options.listen, options.layout, bound, error)) {
+        sim::stopAgent();       // closes whatever was opened, a socket file too
         return fail(error, stateDir);
+    }
     sim::startControl();
     // Net-SNMP needs its folder only while starting; gone now, it cannot be
     // left behind even if the simulator is killed.

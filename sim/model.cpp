@@ -35,31 +35,68 @@ int highestIndex(Record record)
 }
 
 double lastWall = 0;
+double modelTime = 0;           // seconds the model has moved since the start
+std::uint64_t moves = 0;        // times the model has moved, also by 0 seconds
 double operatingCarry = 0;      // fraction of a second not yet added to the operating times
 
-// Moves one channel's measured values one time step: the sense voltage toward
-// the set voltage at the rise or fall rate while the channel and the crate are
-// on, toward 0 at the fall rate otherwise; the current follows the load.
-void rampChannel(Row& channel, bool crateOn, double load, double dt)
+// The sense voltage `seconds` after it was `v`: toward the set voltage at the
+// rise or fall rate while the channel and the crate are on, toward 0 at the
+// fall rate otherwise. The direction cannot change before the target is
+// reached, so one step of any length is exact.
+double rampedVoltage(const Row& channel, bool crateOn, double v, double seconds)
 {
     const bool on = crateOn && channel[outputSwitch].integer == 1;
     const double target = on ? channel[outputVoltage].real : 0.0;
-    double v = channel[outputMeasurementSenseVoltage].real;
     const double rate = std::max(0.0f, on && v < target ? channel[outputVoltageRiseRate].real
                                                         : channel[outputVoltageFallRate].real);
-    v = v < target ? std::min(target, v + rate * dt) : std::max(target, v - rate * dt);
-    channel[outputMeasurementSenseVoltage].real = static_cast<float>(v);
-    channel[outputMeasurementTerminalVoltage].real = static_cast<float>(v);
-    const double current = load > 0 ? v / load : 0.0;
-    channel[outputMeasurementCurrent].real =
-        static_cast<float>(std::min(current, static_cast<double>(channel[outputCurrent].real)));
+    return v < target ? std::min(target, v + rate * seconds) : std::max(target, v - rate * seconds);
 }
 
+Ramp& rampOf(Crate& crate, int index)
+{
+    if (crate.ramps.size() <= static_cast<std::size_t>(index))
+        crate.ramps.resize(static_cast<std::size_t>(index) + 1, Ramp{0, modelTime, 0, moves});
+    return crate.ramps[static_cast<std::size_t>(index)];
+}
+
+// Brings one channel to the model's present under the main switch `crateOn`.
+// Its ramp restarts here, so that a write that follows (set voltage, switch,
+// rates) takes effect from now on. The measured values are rewritten only if
+// the model has moved since they were last written, so values that a frozen
+// model or a direct set gave stay until then. The status bits follow.
+void settle(Crate& crate, int index, Row& channel, bool crateOn)
+{
+    Ramp& ramp = rampOf(crate, index);
+    const float sense = channel[outputMeasurementSenseVoltage].real;
+    if (sense != ramp.shown) {
+        ramp.start = sense;
+        ramp.shown = sense;
+    }
+    ramp.start = rampedVoltage(channel, crateOn, ramp.start, modelTime - ramp.since);
+    ramp.since = modelTime;
+    if (ramp.moves != moves) {
+        const auto v = static_cast<float>(ramp.start);
+        const auto load = crate.loads.find(index);
+        const double current = load != crate.loads.end() && load->second > 0 ? v / load->second : 0.0;
+        channel[outputMeasurementSenseVoltage].real = v;
+        channel[outputMeasurementTerminalVoltage].real = v;
+        channel[outputMeasurementCurrent].real =
+            static_cast<float>(std::min(current, static_cast<double>(channel[outputCurrent].real)));
+        ramp.shown = v;
+        ramp.moves = moves;
+    }
+    const bool on = crateOn && channel[outputSwitch].integer == 1;
+    const float target = on ? channel[outputVoltage].real : 0.0f;
+    const float v = channel[outputMeasurementSenseVoltage].real;
+    channel[outputStatus].integer = (on ? 1 : 0) | (v < target ? 2 : 0) | (v > target ? 4 : 0);
+}
+
+// Moves the model clock. Channels follow when they are next looked at, so a
+// move costs the same whatever the size of the crate.
 void moveModel(Crate& crate, double dt)
 {
-    const bool crateOn = crate.scalars[sysMainSwitch].integer == 1;
-    for (auto& [index, channel] : crate.channels)
-        rampChannel(channel, crateOn, crate.loads[index], dt);
+    modelTime += dt;
+    ++moves;
     operatingCarry += dt;
     const double whole = std::floor(operatingCarry);
     operatingCarry -= whole;
@@ -175,7 +212,11 @@ Value* findValue(Crate& crate, Object object, int index)
     if (!table)
         return index == 0 ? &crate.scalars[object] : nullptr;
     const auto row = table->find(index);
-    return row == table->end() ? nullptr : &row->second[object];
+    if (row == table->end())
+        return nullptr;
+    if (table == &crate.channels)
+        settle(crate, index, row->second, crate.rampsCrateOn);
+    return &row->second[object];
 }
 
 // A row of a record with every one of its objects at its initial value.
@@ -192,6 +233,8 @@ void addChannel(Crate& crate, int index, std::string name)
 {
     Row row = newRow(Record::channel);
     row[outputName].text = std::move(name);
+    rampOf(crate, index) = Ramp{row[outputMeasurementSenseVoltage].real, modelTime,
+                                row[outputMeasurementSenseVoltage].real, moves};
     crate.channels[index] = std::move(row);
     crate.loads[index] = 100.0;
 }
@@ -239,20 +282,22 @@ void advanceModel(double seconds)
     deriveValues(simulation.crate);
 }
 
-// Recomputes the objects that follow from others: the status bits and counts.
+// Recomputes the objects that follow from others: the crate's status and
+// counts; the channels' status bits follow when a channel is looked at. A
+// change of the main switch restarts every ramp at the present, each from
+// where the old switch state had brought it.
 void deriveValues(Crate& crate)
 {
     const bool crateOn = crate.scalars[sysMainSwitch].integer == 1;
+    if (crateOn != crate.rampsCrateOn) {
+        for (auto& [index, channel] : crate.channels)
+            settle(crate, index, channel, crate.rampsCrateOn);
+        crate.rampsCrateOn = crateOn;
+    }
     crate.scalars[sysStatus].integer = crateOn ? 1 : 0;
     crate.scalars[outputNumber].integer = static_cast<int32_t>(crate.channels.size());
     crate.scalars[sensorNumber].integer = static_cast<int32_t>(crate.sensors.size());
     crate.scalars[fanNumberOfFans].integer = static_cast<int32_t>(crate.fans.size());
-    for (auto& [index, channel] : crate.channels) {
-        const bool on = crateOn && channel[outputSwitch].integer == 1;
-        const float target = on ? channel[outputVoltage].real : 0.0f;
-        const float v = channel[outputMeasurementSenseVoltage].real;
-        channel[outputStatus].integer = (on ? 1 : 0) | (v < target ? 2 : 0) | (v > target ? 4 : 0);
-    }
 }
 
 // The SNMP error status with which a write of `value` (already of the

@@ -53,17 +53,31 @@ struct Value {
 };
 using Row = std::array<Value, objectCount>;   // one instance of every object; a record uses its own
 
+// One channel's sense voltage in closed form: `start` volts at model time
+// `since`; its value at a later time follows from the channel's switch, set
+// voltage and rates, which have not changed since `since`.
+struct Ramp {
+    double start = 0;
+    double since = 0;
+    float shown = 0;            // the sense voltage last seen in the row; another one there was set directly
+    std::uint64_t moves = 0;    // the model's move count when the row's measured values were last written
+};
+
 struct Crate {
     Row scalars;
     std::map<int, Row> channels, sensors, communities, fans;   // by MIB index
     std::map<int, double> loads;                               // channel load resistance, ohm
+    std::vector<Ramp> ramps;                                   // by channel MIB index
+    bool rampsCrateOn = false;                                 // the main switch the ramps run under
 };
 
 enum class Mode { live, manual, frozen };
 
 // Faults answer gets or sets of matching instances otherwise than the crate would.
+// An `about` fault only renames the answer (to the instance in `value`), so it
+// combines with any other fault of the instance.
 enum class FaultOn { get, set, any };
-enum class FaultKind { error, type, exception, value, drop };
+enum class FaultKind { error, type, exception, value, drop, about };
 struct Fault {
     std::string target;          // "all", an object name, or an instance name "outputVoltage.3"
     FaultOn on = FaultOn::any;
@@ -94,7 +108,7 @@ std::optional<Value> parseValue(Kind kind, std::string_view text);
 std::string formatValue(Kind kind, const Value& value);
 double numberOf(Kind kind, const Value& value);
 std::map<int, Row>* tableOf(Crate& crate, Record record);
-Value* findValue(Crate& crate, Object object, int index);
+Value* findValue(Crate& crate, Object object, int index);   // a channel's values brought up to the model's time
 
 // the crate model (model.cpp)
 Row newRow(Record record);
@@ -110,11 +124,13 @@ void applyWrite(Crate& crate, Object object, int index, const Value& value);
 // faults (faults.cpp)
 std::string parseFault(const std::vector<std::string>& words, Fault& fault);
 const Fault* findFault(bool set, Object object, int index);
+void answerAbout(netsnmp_variable_list* vb, int mode);
 int clearFaults(std::string_view target);
 const char* typeName(int asnType);
 
 // layout (layout.cpp)
 bool loadLayout(const std::string& path, std::string& error);
+bool loadLayoutText(std::string_view text, const std::string& path, std::string& error);
 
 // control commands (control.cpp)
 std::string runCommand(std::string_view line, int lineNumber);
@@ -122,13 +138,15 @@ void startControl();
 
 // the SNMP agent (agent.cpp)
 bool initAgent(const std::string& stateDir, std::string& error);
-bool startAgent(const std::string& address, std::string& bound, std::string& error);
+bool startAgent(const std::string& address, const std::string& layout, std::string& bound, std::string& error);
 std::string instanceNameOf(const oid* name, std::size_t length);
 void stopAgent();
 
 // the request log (requestlog.cpp)
 bool openRequestLog(const std::string& path, std::string& error);
 void logRequest(const netsnmp_pdu* pdu);
+void logResponse(const u_char* datagram, int size, const void* transportData, int transportDataLength);
+void logUnanswered(const netsnmp_pdu* pdu);
 void closeRequestLog();
 
 }  // namespace sim

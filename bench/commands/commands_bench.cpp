@@ -2,7 +2,13 @@
 // button runs it, against the same gets written as bare Net-SNMP synchronous
 // exchanges on the same session in the same run, and against spawning
 // Net-SNMP's snmpget once per value; on simulated crates (loopback, model held
-// still) with 0 to 32 of the 32 candidate channels present.
+// still) with 0 to 32 of the 32 candidate channels present. Every pairing runs
+// with client and simulator on one CPU and on two ("cpus:1", "cpus:2").
+//
+// The timed runs go to simulators without a request log, which would cost
+// every exchange a few microseconds; the exchanges of one report (or one pass
+// of bare gets or spawns) are counted apart, once, against a simulator with a
+// log.
 //
 // The report's lines go to /dev/null; the benchmark's own table goes to
 // standard error. --benchmark_out=FILE.json keeps the figures for
@@ -24,6 +30,7 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "kovo_bench_support.h"
 #include "kovo_test_support.h"
 
 extern char** environ;
@@ -77,67 +84,100 @@ std::vector<std::pair<const oid*, size_t>> readsOf(int present)
     return reads;
 }
 
-// Crates are started on first use and shared by the benchmarks of the same
-// number of present channels, so that both sides use one session.
+// Crates are started on first use, without a request log, and shared by the
+// benchmarks of the same number of present channels, so that both sides use
+// one session.
 Crate& crateWith(int present)
 {
     static std::map<int, std::unique_ptr<Crate>> crates;
     std::unique_ptr<Crate>& crate = crates[present];
     if (!crate) {
         crate = std::make_unique<Crate>();
-        crate->sim = kovo::test::startSim(layoutWith(present), "");
+        crate->sim = kovo::test::startSim(layoutWith(present), "", kovo::test::RequestLog::none);
         crate->session = SnmpOpen(crate->sim.address.c_str());
         crate->reads = readsOf(present);
     }
     return *crate;
 }
 
-// Requests the crate received while `run` ran, per iteration.
-template <typename Run>
-void countExchanges(benchmark::State& state, Crate& crate, Run run)
+// One report, as the status button makes it.
+void reportOnce(Crate& crate)
 {
-    size_t before = kovo::test::simLog(crate.sim).size();
-    run();
-    size_t after = kovo::test::simLog(crate.sim).size();
-    // A log removed under the simulator (a clean-up of the temp folder) would count nothing.
-    if (!std::filesystem::exists(crate.sim.dir + "/requests.jsonl"))
-        return state.SkipWithError("the simulator's request log is gone");
-    state.counters["exchanges"] = static_cast<double>(after - before) / static_cast<double>(state.iterations());
-    state.counters["present"] = static_cast<double>(state.range(0));
-}
-
-void StatusReport(benchmark::State& state)
-{
-    Crate& crate = crateWith(static_cast<int>(state.range(0)));
-    if (crate.session == nullptr)
-        return state.SkipWithError("no session");
     useSession(crate.session);
-    countExchanges(state, crate, [&] {
-        for (auto _ : state)
-            pressStatusButton();
-        fflush(stdout);
-    });
+    pressStatusButton();
+    fflush(stdout);
 }
 
 // The same gets as the report, straight against Net-SNMP: no conversion, no
 // printing, the response only released.
-void BareGets(benchmark::State& state)
+void bareGetsOnce(Crate& crate)
+{
+    for (auto [id, length] : crate.reads) {
+        netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GET);
+        snmp_add_null_var(request, id, length);
+        netsnmp_pdu* response = nullptr;
+        int status = snmp_sess_synch_response(crate.session, request, &response);
+        benchmark::DoNotOptimize(status);
+        if (response != nullptr)
+            snmp_free_pdu(response);
+    }
+}
+
+// Fails the benchmark unless its crate's simulator exists and the client and
+// the simulator are pinned to the placement the benchmark names.
+Crate* prepared(benchmark::State& state)
 {
     Crate& crate = crateWith(static_cast<int>(state.range(0)));
-    if (crate.session == nullptr)
-        return state.SkipWithError("no session");
-    countExchanges(state, crate, [&] {
-        for (auto _ : state)
-            for (auto [id, length] : crate.reads) {
-                netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GET);
-                snmp_add_null_var(request, id, length);
-                netsnmp_pdu* response = nullptr;
-                int status = snmp_sess_synch_response(crate.session, request, &response);
-                benchmark::DoNotOptimize(status);
-                if (response != nullptr)
-                    snmp_free_pdu(response);
-            }
-    });
+    if (crate.session == nullptr) {
+        state.SkipWithError("no session");
+        return nullptr;
+    }
+    if (!kovo::bench::pin(state, static_cast<int>(state.range(1)), crate.sim.pid))
+        return nullptr;
+    state.counters["present"] = static_cast<double>(state.range(0));
+    return &crate;
+}
+
+// The exchanges that one pass of `once` makes, counted once per family and
+// number of present channels on a crate of its own that keeps a request log.
+// Its session is opened the way the timed crate's was.
+template <typename Once>
+void countExchanges(benchmark::State& state, const char* family, Once once)
+{
+    static std::map<std::pair<std::string, int64_t>, double> counted;
+    const auto key = std::make_pair(std::string(family), state.range(0));
+    if (!counted.count(key)) {
+        Crate logged;
+        logged.sim = kovo::test::startSim(layoutWith(static_cast<int>(state.range(0))));
+        logged.session = SnmpOpen(logged.sim.address.c_str());
+        logged.reads = readsOf(static_cast<int>(state.range(0)));
+        if (logged.session == nullptr)
+            return state.SkipWithError("no session to the counting crate");
+        once(logged);
+        counted[key] = static_cast<double>(kovo::test::simLog(logged.sim).size());
+        SnmpClose(logged.session);
+    }
+    state.counters["exchanges"] = counted[key];
+}
+
+void StatusReport(benchmark::State& state)
+{
+    Crate* crate = prepared(state);
+    if (!crate)
+        return;
+    countExchanges(state, "StatusReport", reportOnce);
+    for (auto _ : state)
+        reportOnce(*crate);
+}
+
+void BareGets(benchmark::State& state)
+{
+    Crate* crate = prepared(state);
+    if (!crate)
+        return;
+    countExchanges(state, "BareGets", bareGetsOnce);
+    for (auto _ : state)
+        bareGetsOnce(*crate);
 }
 
 std::string dotted(const oid* id, size_t length)
@@ -149,41 +189,57 @@ std::string dotted(const oid* id, size_t length)
 }
 
 // One snmpget process per value, its output discarded; an absent channel's
-// name makes snmpget exit with 0 too ("No Such Instance").
-void SpawnedSnmpget(benchmark::State& state)
+// name makes snmpget exit with 0 too ("No Such Instance"). False when one
+// failed.
+bool spawnedOnce(Crate& crate)
 {
-    Crate& crate = crateWith(static_cast<int>(state.range(0)));
-    std::vector<std::string> ids;
-    for (auto [id, length] : crate.reads)
-        ids.push_back(dotted(id, length));
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    countExchanges(state, crate, [&] {
-        for (auto _ : state)
-            for (const std::string& id : ids) {
-                const char* argv[] = {"snmpget", "-v2c", "-c", "ovalis", "-Oqv", crate.sim.address.c_str(),
-                                      id.c_str(), nullptr};
-                pid_t child = 0;
-                int status = 0;
-                if (posix_spawnp(&child, "snmpget", &actions, nullptr, const_cast<char**>(argv), environ) != 0 ||
-                    waitpid(child, &status, 0) != child || status != 0)
-                    return state.SkipWithError("snmpget failed");
-            }
-    });
+    bool ok = true;
+    for (auto [id, length] : crate.reads) {
+        const std::string name = dotted(id, length);
+        const char* argv[] = {"snmpget", "-v2c", "-c", "ovalis", "-Oqv", crate.sim.address.c_str(), name.c_str(),
+                              nullptr};
+        pid_t child = 0;
+        int status = 0;
+        if (posix_spawnp(&child, "snmpget", &actions, nullptr, const_cast<char**>(argv), environ) != 0 ||
+            waitpid(child, &status, 0) != child || status != 0) {
+            ok = false;
+            break;
+        }
+    }
     posix_spawn_file_actions_destroy(&actions);
+    return ok;
+}
+
+void SpawnedSnmpget(benchmark::State& state)
+{
+    Crate* crate = prepared(state);
+    if (!crate)
+        return;
+    countExchanges(state, "SpawnedSnmpget", spawnedOnce);
+    for (auto _ : state)
+        if (!spawnedOnce(*crate))
+            return state.SkipWithError("snmpget failed");
 }
 
 void presentCounts(benchmark::internal::Benchmark* b)
 {
-    b->ArgName("present")->Unit(benchmark::kMillisecond);
-    for (int present : {0, 4, 8, 16, 24, 32})
-        b->Arg(present);
+    b->ArgNames({"present", kovo::bench::regimeName})
+        ->ArgsProduct({{0, 4, 8, 16, 24, 32}, kovo::bench::regimes()})
+        ->UseRealTime()
+        ->Unit(benchmark::kMillisecond);
 }
 
 BENCHMARK(StatusReport)->Apply(presentCounts);
 BENCHMARK(BareGets)->Apply(presentCounts);
-BENCHMARK(SpawnedSnmpget)->ArgName("present")->Arg(32)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(SpawnedSnmpget)
+    ->ArgNames({"present", kovo::bench::regimeName})
+    ->ArgsProduct({{32}, kovo::bench::regimes()})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3);
 
 }  // namespace
 

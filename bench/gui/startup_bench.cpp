@@ -1,15 +1,20 @@
 // This file contains the start-up benchmark of the panel program's two front
 // ends, in the same run against the same simulated crate: from the process's
-// start to its window exposed on a private X server, and to the console front
-// end's panel and prompt on a terminal. The target for the window is 300 ms.
+// start to its window exposed on a private X server (launched as from a
+// desktop, with /dev/null as input), and to the console front end's panel and
+// prompt on a terminal. The target for the window is 300 ms. The program and
+// the crate run on one CPU and on two ("cpus:1", "cpus:2"); the X server is
+// not pinned.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <exception>
 #include <cstdio>
 #include <cstdlib>
 
 #include "gui_session.h"
+#include "kovo_bench_support.h"
 #include "kovo_test_support.h"
 
 using namespace kovo::gui;
@@ -18,6 +23,7 @@ namespace {
 
 std::string display;
 std::string runtimeFolder;
+pid_t simulator = -1;
 
 const std::string program = KOVO_BINARY_DIR "/app/kovo_uir";
 const std::string programFolder = KOVO_BINARY_DIR "/app";
@@ -32,6 +38,8 @@ double secondsSince(std::chrono::steady_clock::time_point start)
 // as the window is exposed, then closes it, which ends the program.
 void windowShown(benchmark::State& state)
 {
+    if (!kovo::bench::pin(state, static_cast<int>(state.range(0)), simulator))
+        return;
     for (auto _ : state) {
         int shown[2];
         if (pipe(shown) != 0) {
@@ -43,7 +51,7 @@ void windowShown(benchmark::State& state)
                             {"DISPLAY=" + display, mibDirs, "LANG=C.UTF-8", "XDG_RUNTIME_DIR=" + runtimeFolder,
                              "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so",
                              "KOVO_GUI_HOOK=tell 3; close"},
-                            true, shown[1]);
+                            Input::null, shown[1]);
         close(shown[1]);
         std::string said;
         bool ok = readUntil(shown[0], "shown\n", &said, 60000);
@@ -61,9 +69,11 @@ void windowShown(benchmark::State& state)
 // and its prompt on standard error; "press QUIT" ends it.
 void consoleShown(benchmark::State& state)
 {
+    if (!kovo::bench::pin(state, static_cast<int>(state.range(0)), simulator))
+        return;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
-        Child child = spawn({program}, programFolder, {mibDirs, "LANG=C.UTF-8"}, true);
+        Child child = spawn({program}, programFolder, {mibDirs, "LANG=C.UTF-8"}, Input::terminal);
         std::string err;
         bool ok = readUntil(child.err, "Type help for the commands.", &err, 60000);
         state.SetIterationTime(secondsSince(start));
@@ -77,8 +87,16 @@ void consoleShown(benchmark::State& state)
     }
 }
 
-BENCHMARK(windowShown)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
-BENCHMARK(consoleShown)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(20);
+void regimes(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({kovo::bench::regimeName})
+        ->ArgsProduct({kovo::bench::regimes()})
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+}
+
+BENCHMARK(windowShown)->Apply(regimes);
+BENCHMARK(consoleShown)->Apply(regimes);
 
 }  // namespace
 
@@ -93,7 +111,15 @@ int main(int argc, char** argv)
         fprintf(stderr, "gui_startup_bench: Xvfb did not start\n");
         return 1;
     }
-    kovo::test::Sim sim = kovo::test::startSim("", "udp:127.0.0.1:1161");
+    kovo::test::Sim sim;
+    try {
+        sim = kovo::test::startSim("", "udp:127.0.0.1:1161", kovo::test::RequestLog::none);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "gui_startup_bench: %s\n", e.what());
+        stopChild(&server);
+        return 1;
+    }
+    simulator = sim.pid;
     runtimeFolder = makeFolder();
     benchmark::RunSpecifiedBenchmarks();
     kovo::test::stopSim(sim);

@@ -1,7 +1,11 @@
 // bench_sim.cpp: This file contains the benchmark of the simulated crate:
 // requests answered per second on loopback, one client, one variable per
 // synchronous GET, for crate-sim and, in the same run, Debian's snmpd
-// answering a scalar of its own (sysDescr.0). Both agents are started here on
+// answering a scalar of its own (sysDescr.0), in alternating bursts so that a
+// change of load falls on all alike. crate-sim runs twice: the built-in crate
+// and a crate of 1000 channels, all ramping on the live model; the gets go
+// round the measured voltages of every channel. The client and the agents run
+// on one CPU and on two ("cpus:1", "cpus:2"). The agents are started here on
 // free loopback ports in a temp folder and stopped at the end.
 #include <benchmark/benchmark.h>
 
@@ -27,6 +31,8 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include "kovo_bench_support.h"
+
 namespace {
 
 struct Agent {
@@ -35,9 +41,16 @@ struct Agent {
     std::string name;
 };
 
-Agent crateSim, snmpd;
+// The crates: the built-in one, and 1000 channels in ten full slots, the
+// crate and every channel on, every channel ramping slowly toward 30 V for
+// longer than any run.
+const int fullCrateChannels = 1000;
+const char* const fullCrateLayout = R"(
+[crate]
+sysMainSwitch = 1
+)";
+Agent builtInCrate, fullCrate, snmpd;
 std::string workDir;
-double rateOf[2];          // requests per second in alternating bursts: crate-sim, snmpd
 
 int freeUdpPort()
 {
@@ -113,7 +126,29 @@ void stopAgent(Agent& agent)
     agent.pid = -1;
 }
 
-bool startBoth()
+std::string layoutOfFullCrate()
+{
+    std::string layout = fullCrateLayout;
+    for (int slot = 0; slot < fullCrateChannels / 100; ++slot)
+        layout += "[[slot]]\nslot = " + std::to_string(slot) +
+                  "\nchannels = 100\noutputSwitch = 1\noutputVoltage = 30.0\noutputVoltageRiseRate = 0.001\n";
+    return layout;
+}
+
+bool startCrateSim(Agent& agent, const std::string& layout, const std::string& mibEnv)
+{
+    std::vector<std::string> argv{KOVO_BINARY_DIR "/sim/crate-sim", "--listen", "udp:127.0.0.1:0"};
+    if (!layout.empty()) {
+        const std::string path = workDir + "/layout.toml";
+        std::ofstream(path) << layout;
+        argv.insert(argv.end(), {"--layout", path});
+    }
+    const std::string ready = startAgent(agent, argv, "crate-sim ready on", {mibEnv});
+    agent.port = std::atoi(ready.substr(ready.rfind(':') + 1).c_str());
+    return !ready.empty();
+}
+
+bool startAll()
 {
     char pattern[] = "/tmp/bench-sim.XXXXXX";
     if (!mkdtemp(pattern))
@@ -121,9 +156,10 @@ bool startBoth()
     workDir = pattern;
     const char* mibdirs = std::getenv("MIBDIRS");
     const std::string mibEnv = std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS);
-    const std::string ready = startAgent(crateSim, {KOVO_BINARY_DIR "/sim/crate-sim", "--listen", "udp:127.0.0.1:0"},
-                                         "crate-sim ready on", {mibEnv});
-    crateSim.port = std::atoi(ready.substr(ready.rfind(':') + 1).c_str());
+    if (!startCrateSim(builtInCrate, "", mibEnv) || !startCrateSim(fullCrate, layoutOfFullCrate(), mibEnv)) {
+        std::fprintf(stderr, "bench_sim: crate-sim did not start\n");
+        return false;
+    }
 
     // snmpd with a private configuration and state folder, on a free loopback port.
     snmpd.port = freeUdpPort();
@@ -134,8 +170,8 @@ bool startBoth()
                                             "udp:127.0.0.1:" + std::to_string(snmpd.port)},
                                            "NET-SNMP version",
                                            {"SNMP_PERSISTENT_DIR=" + workDir, "SNMPCONFPATH=" + workDir, "MIBS="});
-    if (ready.empty() || started.empty()) {
-        std::fprintf(stderr, "bench_sim: %s did not start\n", ready.empty() ? "crate-sim" : "snmpd");
+    if (started.empty()) {
+        std::fprintf(stderr, "bench_sim: snmpd did not start\n");
         return false;
     }
     return true;
@@ -188,83 +224,89 @@ double cpuSeconds(pid_t pid)
     return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
-const std::vector<oid> outputVoltage1{1, 3, 6, 1, 4, 1, 32473, 1, 2, 2, 1, 9, 1};
 const std::vector<oid> sysDescr0{1, 3, 6, 1, 2, 1, 1, 1, 0};
+const std::vector<oid> outputMeasurementSenseVoltage{1, 3, 6, 1, 4, 1, 32473, 1, 2, 2, 1, 4};
 
-// Requests to one agent, as many as the benchmark asks for.
-void getLoop(benchmark::State& state, const Agent& agent, const std::vector<oid>& name)
+// The instances the gets to a crate go round: the sense voltage of every
+// channel, in the crate's MIB index order.
+std::vector<std::vector<oid>> senseVoltagesOf(int channels)
 {
-    void* session = openSession(agent.port);
-    if (!session)
-        return state.SkipWithError("no session");
-    const double cpuBefore = cpuSeconds(agent.pid);
+    std::vector<std::vector<oid>> names;
+    for (int i = 0; i < channels; ++i) {
+        const int index = channels == fullCrateChannels ? i + 1 : 100 * (i / 8 == 2 ? 3 : i / 8) + i % 8 + 1;
+        names.push_back(outputMeasurementSenseVoltage);
+        names.back().push_back(static_cast<oid>(index));
+    }
+    return names;
+}
+
+// The three agents in alternating bursts of 100 gets each, so that a change
+// of load falls on all alike: the built-in crate, the 1000-channel crate, and
+// snmpd. Reports the three rates, each crate's rate against snmpd's, the
+// large crate's against the built-in one's, and each crate's CPU time per
+// request.
+void CrateSimAgainstSnmpd(benchmark::State& state)
+{
+    const int cpus = static_cast<int>(state.range(0));
+    const Agent* agents[3] = {&builtInCrate, &fullCrate, &snmpd};
+    for (const Agent* agent : agents)
+        if (!kovo::bench::pin(state, cpus, agent->pid))
+            return;
+    const std::vector<std::vector<oid>> names[3] = {senseVoltagesOf(24), senseVoltagesOf(fullCrateChannels),
+                                                    {sysDescr0}};
+    void* sessions[3];
+    for (int agent = 0; agent < 3; ++agent)
+        if (!(sessions[agent] = openSession(agents[agent]->port)))
+            return state.SkipWithError("no session");
+    double seconds[3] = {0, 0, 0}, cpu[2];
+    long requests[3] = {0, 0, 0};
+    std::size_t next[3] = {0, 0, 0};
+    for (int agent = 0; agent < 2; ++agent)
+        cpu[agent] = cpuSeconds(agents[agent]->pid);
     for (auto _ : state)
-        if (!getOnce(session, name))
-            return state.SkipWithError("a request was not answered");
-    snmp_sess_close(session);
-    state.counters["requests_per_second"] =
-        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
-    state.counters["agent_cpu_us_per_request"] =
-        1e6 * (cpuSeconds(agent.pid) - cpuBefore) / static_cast<double>(state.iterations());
-}
-
-// outputVoltage.1 of the simulated crate, an opaque float, as the library reads it most.
-void BM_CrateSimGetOutputVoltage(benchmark::State& state)
-{
-    getLoop(state, crateSim, outputVoltage1);
-}
-
-// sysDescr.0, a scalar of snmpd's own.
-void BM_SnmpdGetSysDescr(benchmark::State& state)
-{
-    getLoop(state, snmpd, sysDescr0);
-}
-
-// Both agents in alternating bursts of 100 requests, so that the load of a
-// shared machine falls on both alike; reports both rates and their ratio.
-void BM_AlternatingCrateSimAndSnmpd(benchmark::State& state)
-{
-    void* sessions[2] = {openSession(crateSim.port), openSession(snmpd.port)};
-    const std::vector<oid>* names[2] = {&outputVoltage1, &sysDescr0};
-    double seconds[2] = {0, 0};
-    long requests[2] = {0, 0};
-    for (auto _ : state)
-        for (int agent = 0; agent < 2; ++agent) {
+        for (int agent = 0; agent < 3; ++agent) {
             const auto start = std::chrono::steady_clock::now();
             for (int i = 0; i < 100; ++i)
-                if (!getOnce(sessions[agent], *names[agent]))
+                if (!getOnce(sessions[agent], names[agent][next[agent]++ % names[agent].size()]))
                     return state.SkipWithError("a request was not answered");
             seconds[agent] += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
             requests[agent] += 100;
         }
+    for (int agent = 0; agent < 2; ++agent)
+        cpu[agent] = cpuSeconds(agents[agent]->pid) - cpu[agent];
     for (void* session : sessions)
         snmp_sess_close(session);
-    rateOf[0] = static_cast<double>(requests[0]) / seconds[0];
-    rateOf[1] = static_cast<double>(requests[1]) / seconds[1];
-    state.counters["crate_sim_per_second"] = rateOf[0];
-    state.counters["snmpd_per_second"] = rateOf[1];
-    state.counters["ratio"] = rateOf[0] / rateOf[1];
+    double rate[3];
+    for (int agent = 0; agent < 3; ++agent)
+        rate[agent] = static_cast<double>(requests[agent]) / seconds[agent];
+    state.counters["built_in_per_second"] = rate[0];
+    state.counters["full_per_second"] = rate[1];
+    state.counters["snmpd_per_second"] = rate[2];
+    state.counters["built_in_ratio"] = rate[0] / rate[2];
+    state.counters["full_ratio"] = rate[1] / rate[2];
+    state.counters["full_vs_built_in"] = rate[1] / rate[0];
+    state.counters["built_in_cpu_us_per_request"] = 1e6 * cpu[0] / static_cast<double>(requests[0]);
+    state.counters["full_cpu_us_per_request"] = 1e6 * cpu[1] / static_cast<double>(requests[1]);
 }
 
-}  // namespace
+BENCHMARK(CrateSimAgainstSnmpd)
+    ->ArgNames({kovo::bench::regimeName})
+    ->ArgsProduct({kovo::bench::regimes()})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
 
-BENCHMARK(BM_CrateSimGetOutputVoltage)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_SnmpdGetSysDescr)->UseRealTime()->MinTime(2.0);
-BENCHMARK(BM_AlternatingCrateSimAndSnmpd)->UseRealTime()->MinTime(5.0);
+}  // namespace
 
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
     init_snmp("bench_sim");
-    const bool started = startBoth();
+    const bool started = startAll();
     if (started)
         benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    if (rateOf[0] > 0 && rateOf[1] > 0)
-        std::printf("crate-sim %.0f requests/s, snmpd %.0f requests/s: %.2f of snmpd's rate (target at least 0.8)\n",
-                    rateOf[0], rateOf[1], rateOf[0] / rateOf[1]);
-    stopAgent(crateSim);
-    stopAgent(snmpd);
+    for (Agent* agent : {&builtInCrate, &fullCrate, &snmpd})
+        stopAgent(*agent);
     std::error_code ignored;
     std::filesystem::remove_all(workDir, ignored);
     return started ? 0 : 1;

@@ -1,7 +1,9 @@
 // This file contains the transfer benchmark: one getOutputVoltage call
 // against, on the same session and in the same run, a bare Net-SNMP
 // synchronous get of the same object, and against spawning Net-SNMP's snmpget
-// for it. The simulated crate answers on loopback with its model held still.
+// for it. The simulated crate answers on loopback with its model held still
+// and without a request log; each benchmark runs with client and simulator on
+// one CPU and on two ("cpus:1", "cpus:2").
 //
 // On a shared machine compare the first two with
 //   --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
@@ -17,6 +19,7 @@
 #include <string>
 
 #include "catalogue.h"
+#include "kovo_bench_support.h"
 #include "kovo_test_support.h"
 
 extern char** environ;
@@ -25,19 +28,29 @@ namespace {
 
 HSNMP session = nullptr;
 std::string address;
+pid_t simulator = -1;
 const int channel = 0;
+
+void regimes(benchmark::internal::Benchmark* b)
+{
+    b->ArgNames({kovo::bench::regimeName})->ArgsProduct({kovo::bench::regimes()})->UseRealTime();
+}
 
 void BM_getOutputVoltage(benchmark::State& state)
 {
+    if (!kovo::bench::pin(state, static_cast<int>(state.range(0)), simulator))
+        return;
     for (auto _ : state)
         benchmark::DoNotOptimize(getOutputVoltage(session, channel));
 }
-BENCHMARK(BM_getOutputVoltage);
+BENCHMARK(BM_getOutputVoltage)->Apply(regimes);
 
 // The same exchange written straight against Net-SNMP, as a client would
 // without the library.
 void BM_bareNetSnmpGet(benchmark::State& state)
 {
+    if (!kovo::bench::pin(state, static_cast<int>(state.range(0)), simulator))
+        return;
     for (auto _ : state) {
         netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GET);
         snmp_add_null_var(request, oidOutputVoltage[channel], lengthOutputVoltage[channel]);
@@ -51,11 +64,13 @@ void BM_bareNetSnmpGet(benchmark::State& state)
         benchmark::DoNotOptimize(value);
     }
 }
-BENCHMARK(BM_bareNetSnmpGet);
+BENCHMARK(BM_bareNetSnmpGet)->Apply(regimes);
 
 // A new snmpget process per read, its output read back through a pipe.
 void BM_spawnSnmpget(benchmark::State& state)
 {
+    if (!kovo::bench::pin(state, static_cast<int>(state.range(0)), simulator))
+        return;
     std::string oidText;
     for (size_t i = 0; i < lengthOutputVoltage[channel]; ++i)
         oidText += (i ? "." : "") + std::to_string(oidOutputVoltage[channel][i]);
@@ -87,7 +102,7 @@ void BM_spawnSnmpget(benchmark::State& state)
         benchmark::DoNotOptimize(text);
     }
 }
-BENCHMARK(BM_spawnSnmpget);
+BENCHMARK(BM_spawnSnmpget)->Apply(regimes)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -97,8 +112,10 @@ int main(int argc, char** argv)
     benchmark::Initialize(&argc, argv);
     if (SnmpInit() != 1)
         return 1;
-    kovo::test::Sim sim = kovo::test::startSim("model = \"frozen\"\n[[channel]]\nindex = 1\noutputVoltage = 12.5\n", "");
+    kovo::test::Sim sim = kovo::test::startSim("model = \"frozen\"\n[[channel]]\nindex = 1\noutputVoltage = 12.5\n", "",
+                                               kovo::test::RequestLog::none);
     address = sim.address;
+    simulator = sim.pid;
     session = SnmpOpen(address.c_str());
     if (session == nullptr)
         return 1;

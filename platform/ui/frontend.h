@@ -88,9 +88,11 @@ extern const UiFrontend uiConsoleFrontend;
 extern const UiFrontend uiGraphicalFrontend;  /* defined by qt/ */
 #endif
 
-/* The front end for this process: the console one when standard input is not
- * a terminal or no display is available ($DISPLAY and $WAYLAND_DISPLAY both
- * unset or empty); otherwise the graphical one if built in, else the console. */
+/* The front end for this process: the console one when standard input is a
+ * pipe or a regular file (a script feeding actions) or no graphical one is
+ * built in; otherwise the graphical one, whose start falls back to the console
+ * when no display answers. A terminal, /dev/null or a closed standard input
+ * leaves the choice to the display. */
 const UiFrontend* uiChooseFrontend(void);
 
 /* Makes the core use this front end from now on, instead of the one chosen by
@@ -130,6 +132,12 @@ std::string uiFormatValue(const UiControl* control);
 
 /* "toggle", "numeric" or "command": the panel file's names of the kinds. */
 const char* uiKindName(UiKind kind);
+
+/* Set by a front end that keeps its windows up to date while the program
+ * waits in Sleep: called on the thread that called Sleep, it returns true once
+ * at least milliseconds have passed, or false at once when it has nothing to
+ * do there (another thread, no callback running) and Sleep just pauses. */
+extern bool (*uiPause)(unsigned milliseconds);
 
 /* ---- The console front end's input, for tests ---- */
 

@@ -1,6 +1,6 @@
 // This file contains the panel file reader: one panel of a TOML panel file,
 // checked in full and turned into the run-time's model, with its callbacks
-// bound by name to the program's own exported functions.
+// bound by name to the program's own control callbacks.
 //
 // The file's shape:
 //
@@ -18,7 +18,7 @@
 //                                  the range for a numeric; 0 when left out
 //   min = -10.0, max = 10.0        numerics: the range, both required
 //   format = "%.3f"                numerics, optional: one double conversion; "%g" otherwise
-//   callback = "KovoOnOffCB"       optional: an exported C function of the program
+//   callback = "KovoOnOffCB"       optional: a control callback of the program (CVICALLBACK)
 //   row = 0, column = 1            optional grid position for a graphical front end
 //
 // Any other key is refused, so that a misspelt key never leaves a control
@@ -30,13 +30,13 @@
 #include <windows.h>
 #else
 #include <dlfcn.h>
-#include <link.h>
 #endif
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -44,6 +44,17 @@
 #include <string>
 
 #include "panel_file.h"
+
+// Bounds of the section that CVICALLBACK puts the control callbacks in. The
+// linker defines them on ELF (weakly referenced: a program may have no
+// callbacks); on PE the marker functions sort before and after the callbacks.
+#ifdef _WIN32
+extern "C" __attribute__((section(".kovocb$a"), used)) void kovoCallbacksBegin(void) {}
+extern "C" __attribute__((section(".kovocb$z"), used)) void kovoCallbacksEnd(void) {}
+#else
+extern "C" const char __start_kovo_callbacks[] __attribute__((weak));
+extern "C" const char __stop_kovo_callbacks[] __attribute__((weak));
+#endif
 
 namespace {
 
@@ -140,29 +151,23 @@ bool oneDoubleConversion(std::string_view format)
     return conversions == 1;
 }
 
-// The program's own exported function of this name, or NULL. A symbol that
-// only a shared library (the C library, say) defines does not count: a
-// callback bound to it would be called with arguments it does not expect.
-CtrlCallbackPtr programFunction(const std::string& name)
+// The program's control callback of this name, or NULL: a function declared
+// with CVICALLBACK, which puts it between the callback section's bounds. Any
+// other function (a library's, or one of the program's that is no callback)
+// would be called with arguments it does not expect.
+CtrlCallbackPtr declaredCallback(const std::string& name)
 {
 #ifdef _WIN32
-    // GetModuleHandle(NULL) is the program itself, so a DLL's function is never found.
-    FARPROC symbol = GetProcAddress(GetModuleHandle(nullptr), name.c_str());
-    return reinterpret_cast<CtrlCallbackPtr>(reinterpret_cast<void*>(symbol));
+    void* symbol = reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA(nullptr), name.c_str()));
+    uintptr_t begin = reinterpret_cast<uintptr_t>(&kovoCallbacksBegin) + 1;  // the marker is no callback
+    uintptr_t end = reinterpret_cast<uintptr_t>(&kovoCallbacksEnd);
 #else
     void* symbol = dlsym(RTLD_DEFAULT, name.c_str());
-    if (symbol == nullptr)
-        return nullptr;
-    Dl_info info;
-    link_map* object = nullptr;
-    if (dladdr1(symbol, &info, reinterpret_cast<void**>(&object), RTLD_DL_LINKMAP) == 0 || object == nullptr)
-        return nullptr;
-    void* program = dlopen(nullptr, RTLD_LAZY);
-    link_map* programObject = nullptr;
-    dlinfo(program, RTLD_DI_LINKMAP, &programObject);
-    dlclose(program);
-    return object == programObject ? reinterpret_cast<CtrlCallbackPtr>(symbol) : nullptr;
+    uintptr_t begin = reinterpret_cast<uintptr_t>(__start_kovo_callbacks);
+    uintptr_t end = reinterpret_cast<uintptr_t>(__stop_kovo_callbacks);
 #endif
+    uintptr_t address = reinterpret_cast<uintptr_t>(symbol);
+    return address >= begin && address < end ? reinterpret_cast<CtrlCallbackPtr>(symbol) : nullptr;
 }
 
 // Reads an optional integer key into *out, which keeps its value when the key
@@ -273,9 +278,10 @@ int bindCallback(const toml::table& table, UiControl* control)
         return UI_ERR_BAD_FILE;
     if (!table.contains("callback"))
         return 0;
-    control->callback = programFunction(control->callbackName);
+    control->callback = declaredCallback(control->callbackName);
     if (control->callback == nullptr)
-        return fault(*table.get("callback"), "unknown callback \"%s\": the program exports no function of that name",
+        return fault(*table.get("callback"),
+                     "unknown callback \"%s\": the program declares no control callback of that name",
                      control->callbackName.c_str());
     return 0;
 }
@@ -377,19 +383,56 @@ const toml::table* findPanel(const toml::table& file, int resourceId)
     return found;
 }
 
+// The folder of the running program's file, whatever folder it was started from.
+std::filesystem::path programFolder()
+{
+#ifdef _WIN32
+    wchar_t path[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    return length > 0 && length < MAX_PATH ? std::filesystem::path(path).parent_path() : std::filesystem::path();
+#else
+    std::error_code error;
+    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path() : program.parent_path();
+#endif
+}
+
+// Where a panel file is read from: a name with a folder as given; a bare name
+// from the working folder when it is there (a panel put there on purpose
+// wins), otherwise from the program's folder, where it ships beside the program.
+std::string panelPath(const char* name)
+{
+    const std::filesystem::path path(name);
+    std::error_code error;
+    if (path.has_parent_path() || std::filesystem::is_regular_file(path, error))
+        return name;
+    const std::filesystem::path folder = programFolder();
+    return folder.empty() ? std::string(name) : (folder / path).string();
+}
+
+// The path being read; fileName points into it.
+std::string readPath;
+
 }  // namespace
 
-int uiReadPanelFile(const char* name, int resourceId, UiPanel* panel)
+int uiReadPanelFile(const char* given, int resourceId, UiPanel* panel)
 {
     std::error_code error;
+    readPath = panelPath(given);
+    const char* name = readPath.c_str();
     std::ifstream stream(name, std::ios::binary);
     if (!std::filesystem::is_regular_file(name, error) || !stream)
         return UI_ERR_FILE;
     std::string text{std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
     if (stream.bad())
         return UI_ERR_FILE;
+    return uiReadPanelText(name, text, resourceId, panel);
+}
+
+int uiReadPanelText(const char* name, std::string_view text, int resourceId, UiPanel* panel)
+{
     fileName = name;
-    toml::parse_result parsed = toml::parse(std::string_view(text), std::string_view(name));
+    toml::parse_result parsed = toml::parse(text, std::string_view(name));
     if (!parsed) {
         const toml::parse_error& error = parsed.error();
         fprintf(stderr, "%s:%u: %.*s\n", name, error.source().begin.line, static_cast<int>(error.description().size()),

@@ -2,11 +2,12 @@
 // of front end, the table of loaded panels, control values, callback dispatch
 // and the event loop's quit request. How panels reach the operator is left to
 // the front end (frontend.h).
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <deque>
 
 #include "cvirte.h"
@@ -52,6 +53,14 @@ UiControl* findControl(UiPanel* panel, int control)
     return nullptr;
 }
 
+// A number as the shortest text that reads back as the same double: a value
+// the operator entered shows as entered, not rounded to six digits.
+std::string exact(double value)
+{
+    char text[32];
+    return std::string(text, std::to_chars(text, text + sizeof text, value).ptr);
+}
+
 // Whether the control can hold value; the reason in *why when it cannot.
 bool valueFits(const UiControl& control, double value, std::string* why)
 {
@@ -61,17 +70,18 @@ bool valueFits(const UiControl& control, double value, std::string* why)
     else if (control.kind == UI_TOGGLE && value != 0.0 && value != 1.0)
         snprintf(reason, sizeof reason, "%s is a toggle: its value is 0 or 1", control.name.c_str());
     else if (control.kind == UI_NUMERIC && !(value >= control.minimum && value <= control.maximum))
-        snprintf(reason, sizeof reason, "%g is outside the range of %s, %g to %g", value, control.name.c_str(),
-                 control.minimum, control.maximum);
+        snprintf(reason, sizeof reason, "%s is outside the range of %s, %s to %s", exact(value).c_str(),
+                 control.name.c_str(), exact(control.minimum).c_str(), exact(control.maximum).c_str());
     if (why != nullptr)
         *why = reason;
     return reason[0] == '\0';
 }
 
-bool isSet(const char* variable)
+// Whether standard input is a pipe or a regular file: a script feeding actions.
+bool inputIsScript()
 {
-    const char* value = getenv(variable);
-    return value != nullptr && value[0] != '\0';
+    struct stat input;
+    return fstat(STDIN_FILENO, &input) == 0 && (S_ISFIFO(input.st_mode) || S_ISREG(input.st_mode));
 }
 
 }  // namespace
@@ -81,10 +91,10 @@ bool isSet(const char* variable)
 const UiFrontend* uiChooseFrontend(void)
 {
 #ifdef KOVO_UI_GRAPHICAL
-    if (isatty(STDIN_FILENO) && (isSet("DISPLAY") || isSet("WAYLAND_DISPLAY")))
+    if (!inputIsScript())
         return &uiGraphicalFrontend;
 #else
-    (void)isSet;
+    (void)inputIsScript;
 #endif
     return &uiConsoleFrontend;
 }

@@ -15,16 +15,26 @@
 extern "C" {
 #endif
 
-/* Calling convention of control callbacks; the platform's default here. */
-#define CVICALLBACK
+/* Marks a function as a control callback: a panel file may bind a control to
+ * it by name, and to no other function. The function goes into a section of
+ * its own, whose bounds the run-time checks a name's address against, and is
+ * exported so that the name can be looked up at all. On Windows the linker
+ * sorts the grouped sections ".kovocb$..." by their suffix, so marker
+ * functions in "$a" and "$z" bound the callbacks in "$m". Callbacks must have C
+ * linkage (extern "C" in C++), as their names are looked up unmangled. */
+#ifdef _WIN32
+#define CVICALLBACK __attribute__((section(".kovocb$m"), used)) __declspec(dllexport) __cdecl
+#else
+#define CVICALLBACK __attribute__((section("kovo_callbacks"), used, visibility("default")))
+#endif
 
 /* Event codes handed to control callbacks. */
 #define EVENT_COMMIT 1   /* the operator committed a value or pressed a button */
 
 /* A control callback: panel handle, control id, event code, callback data
  * (always NULL here) and two event-specific integers (0 here). */
-typedef int (CVICALLBACK* CtrlCallbackPtr)(int panel, int control, int event,
-                                           void* callbackData, int eventData1, int eventData2);
+typedef int (*CtrlCallbackPtr)(int panel, int control, int event, void* callbackData, int eventData1,
+                               int eventData2);
 
 /* Failure results. */
 enum {
@@ -38,10 +48,11 @@ enum {
 
 /* Loads panel panelResourceId from the panel file fileName (a path; the
  * application passes a bare name, read from the working directory). Control
- * callbacks are bound by name to the program's exported C functions. Returns
+ * callbacks are bound by name to the program's CVICALLBACK functions. Returns
  * the new panel's handle (positive); UI_ERR_FILE, silently, when the file
  * cannot be opened; UI_ERR_BAD_FILE, with one message naming the file and the
- * line, for any fault in it. Only top-level panels exist: the parent is ignored. */
+ * line, for any fault in it (a callback name that is no function declared with
+ * CVICALLBACK among them). Only top-level panels exist: the parent is ignored. */
 int LoadPanel(int parentPanelHandle, const char* fileName, int panelResourceId);
 
 /* Shows the panel to the operator; its controls take operator actions from now on. */

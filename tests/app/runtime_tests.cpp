@@ -181,6 +181,7 @@ TEST_F(Console, FaultyLinesAreReportedWithTheirNumbersAndSkipped)
         "set LEVEL\n"
         "switch on\n"
         "press 99\n"
+        "set LEVEL 5.0000001\n"
         "   set LEVEL 1.25   \r\n");
     EXPECT_EQ(session.err,
               "line 3: unknown control \"NOSUCH\"\n"
@@ -193,7 +194,8 @@ TEST_F(Console, FaultyLinesAreReportedWithTheirNumbersAndSkipped)
               "line 10: an event code is an integer, not \"x\"\n"
               "line 11: usage: set CONTROL VALUE\n"
               "line 12: unknown command \"switch\" (set, press, event, show, help)\n"
-              "line 13: unknown control \"99\"\n");
+              "line 13: unknown control \"99\"\n"
+              "line 14: 5.0000001 is outside the range of LEVEL, -5 to 5\n");
     EXPECT_TRUE(callbackCalls.empty());
     EXPECT_EQ(level(), 1.25);  // the run went on to the last line
     EXPECT_EQ(toggle(), 0);
@@ -253,13 +255,25 @@ TEST(RunTime, StartUpMakesStandardOutputLineBuffered)
     EXPECT_NE(__flbf(stdout), 0);
 }
 
-TEST(RunTime, ConsoleIsChosenWhenStandardInputIsNoTerminalEvenWithADisplay)
+TEST(RunTime, ConsoleIsChosenWhenAScriptFeedsStandardInputEvenWithADisplay)
 {
-    if (isatty(STDIN_FILENO))
-        GTEST_SKIP() << "standard input is a terminal";
+    // A pipe and a regular file on standard input, as scripts give them.
+    int saved = dup(STDIN_FILENO);
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    FILE* file = tmpfile();
+    ASSERT_NE(file, nullptr);
     setenv("DISPLAY", ":0", 1);
-    EXPECT_EQ(uiChooseFrontend(), &uiConsoleFrontend);
+    for (int input : {pipeEnds[0], fileno(file)}) {
+        ASSERT_EQ(dup2(input, STDIN_FILENO), STDIN_FILENO);
+        EXPECT_EQ(uiChooseFrontend(), &uiConsoleFrontend);
+    }
     unsetenv("DISPLAY");
+    dup2(saved, STDIN_FILENO);
+    close(saved);
+    close(pipeEnds[0]);
+    close(pipeEnds[1]);
+    fclose(file);
 }
 
 TEST(RunTime, SleepPausesAtLeastTheTimeAsked)

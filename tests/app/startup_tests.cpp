@@ -144,22 +144,41 @@ TEST(StartUp, SessionThatCannotOpenLeavesThePanelWorking)
     EXPECT_EQ(run.status, 0);
 }
 
-TEST(StartUp, MissingPanelFileEndsWithMinusOneBeforeTheLibraryIsTouched)
+// A copy of the program alone in a folder of its own, outside the build tree:
+// no panel file beside it, no crate MIB module of the build tree.
+struct LoneProgram {
+    Folder folder;
+    std::string path = (folder.path / "kovo_uir_at_sim").string();
+    LoneProgram() { std::filesystem::copy_file(program, path); }
+};
+
+TEST(StartUp, PanelFileIsFoundInTheWorkingFolderOrBesideTheProgramElseMinusOne)
 {
     Sim sim = startSim("", crateListen);
+    // Started by its full path from /, the program reads the panel beside it.
+    RunResult fromRoot = runApp("show\n", "/");
+    EXPECT_TRUE(panelShown(fromRoot.err)) << fromRoot.err;
+    EXPECT_EQ(fromRoot.out, startLines + closedLine);
+    EXPECT_EQ(fromRoot.status, 0);
+
+    // With no panel file in either place it ends before the library is touched.
+    LoneProgram lone;
     Folder empty;
-    RunResult run = runApp("show\n", empty.path.string());
+    const std::size_t heard = simLog(sim).size();
+    RunResult run = runProgram({lone.path}, "show\n", empty.path.string());
     EXPECT_EQ(run.status, 255);  // -1
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(run.err, "");
-    EXPECT_TRUE(simLog(sim).empty());
+    EXPECT_EQ(simLog(sim).size(), heard);
 }
 
 TEST(StartUp, MissingMibModuleEndsWithZeroAndNoPanel)
 {
     Sim sim = startSim("", crateListen);
+    LoneProgram lone;
+    std::filesystem::copy_file(programFolder + "/kovo_uir.uir", lone.folder.path / "kovo_uir.uir");
     Folder noMibs;
-    RunResult run = runApp("show\n", programFolder, {"MIBDIRS=" + noMibs.path.string()});
+    RunResult run = runProgram({lone.path}, "show\n", "", {"MIBDIRS=" + noMibs.path.string()});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "*** Initialise SNMP ***\nUnable to load SNMP MIB file \"TORVAN-CRATE-MIB\"\n");
     EXPECT_FALSE(panelShown(run.err)) << run.err;
@@ -177,7 +196,9 @@ TEST(StartUp, EachKindOfBadPanelFileIsRefusedWithItsMessage)
     };
     const Bad cases[] = {
         {"unknown callback", "callback = \"GetStatus\"", "callback = \"GetStatusCB\"",
-         "unknown callback \"GetStatusCB\": the program exports no function of that name\n"},
+         "unknown callback \"GetStatusCB\": the program declares no control callback of that name\n"},
+        {"function of the program that is no callback", "callback = \"GetStatus\"", "callback = \"StrDup\"",
+         "unknown callback \"StrDup\": the program declares no control callback of that name\n"},
         {"duplicate id", "id = 10\n", "id = 9\n",
          "duplicate control id 9 (also on line " + std::to_string(lineAt(good, good.find("id = 9\n")) - 1) + ")\n"},
         {"unknown kind", "kind = \"numeric\"", "kind = \"dial\"", "unknown kind \"dial\" (toggle, numeric or command)\n"},

@@ -11,6 +11,8 @@ TEST(StatusReport, PrintsOneExactLinePerPresentChannelInWalkOrder)
 {
     // Channels 0, 5, 102 and 107; every value different, so that a field out
     // of place shows. Channel 102's three measurements fail in three ways.
+    // Channel 107's name holds a terminal escape sequence, a tab and DEL,
+    // which the table shows escaped, and UTF-8, which it shows as it is.
     Sim sim = startSim(R"(
 base = "empty"
 model = "frozen"
@@ -46,7 +48,7 @@ outputMeasurementSenseVoltage = 22
 outputMeasurementCurrent = 0.5
 [[channel]]
 index = 108
-outputName = "A107"
+outputName = "A107\u001b]0;x\u0007\tΩ\u007f"
 [[fault]]
 target = "outputMeasurementSenseVoltage.103"
 on = "get"
@@ -69,7 +71,7 @@ type = "Counter32"
                   "  0 U0\t[1]\tVset=12.5\tIset=0.25\tImon=0.125\tVmon=12.25\tVterm=12.75\tRUp=20\tRDn=40",
                   "  5 HV five\t[0]\tVset=3\tIset=1.5\tImon=0.0625\tVmon=2.5\tVterm=2.75\tRUp=5\tRDn=7.5",
                   "102 Bad-meas\t[1]\tVset=24\tIset=2\tImon=0\tVmon=0\tVterm=0\tRUp=10\tRDn=10",
-                  "107 A107\t[0]\tVset=0\tIset=1\tImon=0\tVmon=0\tVterm=0\tRUp=10\tRDn=10",
+                  "107 A107\\x1B]0;x\\x07\\x09Ω\\x7F\t[0]\tVset=0\tIset=1\tImon=0\tVmon=0\tVterm=0\tRUp=10\tRDn=10",
               }));
 
     // Each listed channel's eight values are read after its name, in this

@@ -85,7 +85,7 @@ TEST(GuiPanelWindow, TheStatusButtonPrintsTheTableOnStandardOutputAndInThePane)
                        "XDG_RUNTIME_DIR=" + folder, "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so",
                        "KOVO_GUI_HOOK=press STATUS; pane " + folder + "/pane.txt; press QUIT",
                        "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"},
-                      true);
+                      Input::terminal);
     Finished run = finish(&app, 120000);
     stopChild(&server);
     std::ifstream paneFile(folder + "/pane.txt");

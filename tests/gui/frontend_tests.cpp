@@ -1,8 +1,8 @@
 // This file contains the in-process tests of the graphical front end on Qt's
 // offscreen platform, all under a comma-decimal locale: the window built from
 // a panel file, operator actions compared with the console front end's, values
-// set by the program, refused input, the busy cursor, the output pane and the
-// end of the loop.
+// set by the program, refused input, the window while a callback runs (live
+// pane, busy state, no input taken), the output pane and the end of the loop.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTimer>
@@ -26,6 +27,7 @@
 #include "frontend.h"
 #include "output_pane.h"
 #include "panel_window.h"
+#include "utility.h"
 
 namespace {
 
@@ -35,12 +37,39 @@ struct Call {
     bool operator==(const Call&) const = default;
 };
 std::vector<Call> calls;
-Qt::CursorShape cursorInCallback;  // the override cursor's shape when GuiBusyCB ran
-QWidget* busyWindow;              // where GuiBusyCB tries to act again
+
+// What GuiBusyCB saw of the window while it ran.
+struct InCallback {
+    QWidget* window = nullptr;     // the window it looks at and tries to act on
+    QStringList painted;           // the pane's text at each of its paints
+    bool firstLinePainted = false; // "first line" was painted once printf returned
+    bool rawLinePainted = false;   // "raw line", written past stdio, was painted during Sleep
+    Qt::CursorShape cursor = Qt::ArrowCursor;
+    QString status;
+    bool controlsEnabled = true;
+} seen;
+
+// Keeps the pane's text at each of its paints.
+struct PaintWatch : QObject {
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Paint)
+            seen.painted << seen.window->findChild<QPlainTextEdit*>(outputPaneName)->toPlainText();
+        return false;
+    }
+};
+
+bool paintedWith(const QString& line)
+{
+    for (const QString& text : seen.painted)
+        if (text.contains(line))
+            return true;
+    return false;
+}
 
 // SWITCH, GAIN and GO record their calls; LEVEL has no callback; BUSY looks
-// at the cursor and tries to act again; PRINT writes on both streams; STOP
-// quits with 7.
+// at the window while it writes and waits, and tries to act again; PRINT
+// writes on both streams; STOP quits with 7.
 const char* const panelText = R"([[panel]]
 resource = 1
 name = "TEST"
@@ -139,6 +168,8 @@ struct GuiFrontend : testing::Test {
             if (top->objectName() == "TEST" && top->isVisible())
                 window = top;
         ASSERT_NE(window, nullptr);
+        window->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window));
     }
     void TearDown() override
     {
@@ -189,22 +220,30 @@ extern "C" const char* __lsan_default_suppressions()
     return "leak:libfontconfig.so\n";
 }
 
-extern "C" int GuiRecordCB(int panel, int control, int event, void*, int, int)
+extern "C" int CVICALLBACK GuiRecordCB(int panel, int control, int event, void*, int, int)
 {
     calls.push_back({panel, control, event});
     return 0;
 }
 
-extern "C" int GuiBusyCB(int panel, int control, int event, void*, int, int)
+extern "C" int CVICALLBACK GuiBusyCB(int panel, int control, int event, void*, int, int)
 {
     calls.push_back({panel, control, event});
-    cursorInCallback = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
-    QTest::mouseClick(busyWindow->findChild<QPushButton*>("GO"), Qt::LeftButton);
-    QTest::mouseClick(busyWindow->findChild<QCheckBox*>("SWITCH"), Qt::LeftButton);
+    printf("first line\n");
+    seen.firstLinePainted = paintedWith("first line");
+    if (write(STDOUT_FILENO, "raw line\n", 9) != 9)
+        return 0;
+    Sleep(1);
+    seen.rawLinePainted = paintedWith("raw line");
+    seen.cursor = QApplication::overrideCursor() ? QApplication::overrideCursor()->shape() : Qt::ArrowCursor;
+    seen.status = seen.window->findChild<QStatusBar*>(statusBarName)->currentMessage();
+    seen.controlsEnabled = seen.window->findChild<QWidget*>(controlsName)->isEnabled();
+    QTest::mouseClick(seen.window->findChild<QPushButton*>("GO"), Qt::LeftButton);
+    QTest::mouseClick(seen.window->findChild<QCheckBox*>("SWITCH"), Qt::LeftButton);
     return 0;
 }
 
-extern "C" int GuiPrintCB(int, int, int event, void*, int, int)
+extern "C" int CVICALLBACK GuiPrintCB(int, int, int event, void*, int, int)
 {
     if (event != EVENT_COMMIT)
         return 0;
@@ -218,7 +257,7 @@ extern "C" int GuiPrintCB(int, int, int event, void*, int, int)
     return 0;
 }
 
-extern "C" int GuiQuitCB(int, int, int event, void*, int, int)
+extern "C" int CVICALLBACK GuiQuitCB(int, int, int event, void*, int, int)
 {
     if (event == EVENT_COMMIT)
         QuitUserInterface(7);
@@ -293,17 +332,6 @@ TEST_F(GuiFrontend, NumbersUseTheDecimalPointWhateverTheDesktopsLocaleSays)
     EXPECT_STREQ(printed, "Vset=24.500000");
     EXPECT_EQ(strtod("2,5", nullptr), 2.0);
 
-    type("LEVEL", "2,5");
-    EXPECT_EQ(message(), "LEVEL takes a number, not \"2,5\"");
-    EXPECT_EQ(number(LEVEL), 0.0);
-    EXPECT_EQ(widget<QLineEdit>("LEVEL")->text(), "0.000");
-    type("LEVEL", "1,000");
-    EXPECT_EQ(message(), "LEVEL takes a number, not \"1,000\"");
-    type("LEVEL", "nan");
-    EXPECT_EQ(message(), "LEVEL takes a number, not \"nan\"");
-    type("LEVEL", "1e1");
-    EXPECT_EQ(message(), "10 is outside the range of LEVEL, -5 to 5");
-    EXPECT_EQ(number(LEVEL), 0.0);
     type("LEVEL", " +1.25 ");
     EXPECT_EQ(message(), "");
     EXPECT_EQ(number(LEVEL), 1.25);
@@ -311,20 +339,70 @@ TEST_F(GuiFrontend, NumbersUseTheDecimalPointWhateverTheDesktopsLocaleSays)
     EXPECT_TRUE(calls.empty());
 }
 
-TEST_F(GuiFrontend, ACallbackRunsAloneUnderABusyCursor)
+TEST_F(GuiFrontend, RefusedInputIsExplainedByTheLabelAndKeptForCorrection)
 {
-    busyWindow = window;
-    cursorInCallback = Qt::ArrowCursor;
-    QTest::mouseClick(widget<QPushButton>("BUSY"), Qt::LeftButton);
-    EXPECT_EQ(cursorInCallback, Qt::WaitCursor);
+    const struct {
+        const char* field;
+        const char* typed;
+        const char* message;
+    } cases[] = {
+        {"LEVEL", "2,5", "Level takes a number, not \"2,5\""},
+        {"LEVEL", "1,000", "Level takes a number, not \"1,000\""},
+        {"LEVEL", "nan", "Level takes a number, not \"nan\""},
+        {"LEVEL", "1e1", "1e1 is outside the range of Level, -5 to 5"},
+        {"GAIN", "-1", "-1 is outside the range of GAIN, 0 to 100"},  // no label: the name
+    };
+    for (const auto& c : cases) {
+        auto* field = widget<QLineEdit>(c.field);
+        type(c.field, c.typed);
+        EXPECT_EQ(message(), c.message);
+        EXPECT_EQ(field->text(), c.typed);
+        EXPECT_EQ(field->selectedText(), c.typed) << c.typed;
+        EXPECT_TRUE(field->hasFocus()) << c.typed;
+        EXPECT_EQ(number(LEVEL), 0.0);
+        EXPECT_EQ(number(GAIN), 0.0);
+
+        // An action now would use the value the field had before: it does nothing.
+        QTest::mouseClick(widget<QPushButton>("GO"), Qt::LeftButton);
+        QTest::mouseClick(widget<QCheckBox>("SWITCH"), Qt::LeftButton);
+        EXPECT_TRUE(calls.empty()) << c.typed;
+        EXPECT_FALSE(widget<QCheckBox>("SWITCH")->isChecked());
+        EXPECT_EQ(message(), c.message);
+        EXPECT_TRUE(field->hasFocus()) << c.typed;
+        type(c.field, "0");  // corrected back to the value it holds
+        EXPECT_EQ(message(), "");
+    }
+    QTest::mouseClick(widget<QPushButton>("GO"), Qt::LeftButton);
+    EXPECT_EQ(calls.size(), 1u);
+}
+
+TEST_F(GuiFrontend, WhileACallbackRunsTheWindowIsLiveAndBusyAndTakesNoInput)
+{
+    seen = InCallback();
+    seen.window = window;
+    PaintWatch watch;
+    widget<QPlainTextEdit>(outputPaneName)->viewport()->installEventFilter(&watch);
+    // A value typed but not committed, its field focused.
+    auto* level = widget<QLineEdit>("LEVEL");
+    level->setFocus();
+    level->selectAll();
+    QTest::keyClicks(level, "3");
+    widget<QPushButton>("BUSY")->click();
+
+    EXPECT_TRUE(seen.firstLinePainted);
+    EXPECT_TRUE(seen.rawLinePainted);
+    EXPECT_EQ(seen.cursor, Qt::WaitCursor);
+    EXPECT_EQ(seen.status, QStringLiteral("BUSY: running\u2026"));
+    EXPECT_FALSE(seen.controlsEnabled);
+    // Afterwards: idle again, the clicks made meanwhile lost, the typed value kept.
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-    // The clicks made while BUSY's callback ran reached no callback and changed nothing.
+    EXPECT_EQ(window->findChild<QStatusBar*>(statusBarName)->currentMessage(), "");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0], (Call{panel, 6, EVENT_COMMIT}));
     EXPECT_FALSE(widget<QCheckBox>("SWITCH")->isChecked());
-    int toggle = -1;
-    GetCtrlVal(panel, SWITCH, &toggle);
-    EXPECT_EQ(toggle, 0);
+    EXPECT_EQ(level->text(), "3");
+    EXPECT_TRUE(level->hasFocus());
+    EXPECT_EQ(number(LEVEL), 0.0);
 }
 
 TEST_F(GuiFrontend, ThePaneShowsWhatTheProgramWritesWithErrorsMarked)

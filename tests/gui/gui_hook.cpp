@@ -4,6 +4,11 @@
 // $KOVO_GUI_HOOK, separated by ';':
 //
 //   tell FD       write "shown\n" on descriptor FD (inherited from the caller)
+//   locate FD NAME...  write "window ID\n" (its X window), then "NAME X Y\n" for
+//                 each widget named, its centre on the screen, then "located\n"
+//   watch FD      from now on write on FD "exposed\n" whenever the window
+//                 system asks to repaint the window (an Expose), "busy TEXT\n"
+//                 when the status bar shows TEXT and "idle\n" when it clears
 //   press NAME    click the button or check box whose object name is NAME
 //   pane FILE     write the output pane's text into FILE
 //   shot FILE     take the window from the screen into FILE, a PNG image
@@ -21,6 +26,7 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTest>
 #include <QWidget>
 #include <QWindow>
@@ -50,14 +56,54 @@ void writeFile(const QString& path, const QByteArray& bytes)
         giveUp(QStringLiteral("cannot write %1").arg(path));
 }
 
+void tell(int fd, const QByteArray& text)
+{
+    if (write(fd, text.data(), static_cast<size_t>(text.size())) != text.size())
+        giveUp(QStringLiteral("cannot tell descriptor %1").arg(fd));
+}
+
+// Tells fd of every Expose of the window it watches and of its status bar's messages.
+class Watch : public QObject {
+public:
+    Watch(QWidget* window, int fd) : QObject(window), fd(fd)
+    {
+        window->windowHandle()->installEventFilter(this);
+        auto* bar = window->findChild<QStatusBar*>();
+        if (bar == nullptr)
+            giveUp(QStringLiteral("the window has no status bar"));
+        connect(bar, &QStatusBar::messageChanged, this, [fd](const QString& text) {
+            tell(fd, text.isEmpty() ? QByteArray("idle\n") : "busy " + text.toUtf8() + "\n");
+        });
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Expose)
+            tell(fd, "exposed\n");
+        return false;
+    }
+
+private:
+    int fd;
+};
+
 void perform(QWidget* window, const QString& step)
 {
     QString verb = step.section(u' ', 0, 0, QString::SectionSkipEmpty);
     QString argument = step.section(u' ', 1, -1, QString::SectionSkipEmpty);
     if (verb == QLatin1String("tell")) {
-        const char shown[] = "shown\n";
-        if (write(argument.toInt(), shown, sizeof shown - 1) != sizeof shown - 1)
-            giveUp(QStringLiteral("cannot tell descriptor %1").arg(argument));
+        tell(argument.toInt(), "shown\n");
+    } else if (verb == QLatin1String("locate")) {
+        QStringList words = argument.split(u' ', Qt::SkipEmptyParts);
+        int fd = words.takeFirst().toInt();
+        QByteArray text = "window " + QByteArray::number(window->winId()) + "\n";
+        for (const QString& name : words) {
+            QWidget* found = child(window, name);
+            QPoint centre = found->mapToGlobal(found->rect().center());
+            text += name.toUtf8() + ' ' + QByteArray::number(centre.x()) + ' ' + QByteArray::number(centre.y()) + '\n';
+        }
+        tell(fd, text + "located\n");
+    } else if (verb == QLatin1String("watch")) {
+        new Watch(window, argument.toInt());
     } else if (verb == QLatin1String("press")) {
         auto* button = qobject_cast<QAbstractButton*>(child(window, argument));
         if (button == nullptr)

@@ -112,16 +112,19 @@ void stopChild(Child* child)
 }
 
 Child spawn(const std::vector<std::string>& argv, const std::string& cwd, const std::vector<std::string>& env,
-            bool onTerminal, int extraFd)
+            Input input, int extraFd, const std::string& inputFile)
 {
     Child child;
-    int in[2], out[2], err[2];
-    if (onTerminal) {
+    int in[2] = {-1, -1}, out[2], err[2];
+    if (input == Input::terminal) {
         if (openpty(&in[1], &in[0], nullptr, nullptr, nullptr) != 0)
             return child;
         fcntl(in[0], F_SETFD, FD_CLOEXEC);
         fcntl(in[1], F_SETFD, FD_CLOEXEC);
-    } else if (pipe2(in, O_CLOEXEC) != 0) {
+    } else if (input == Input::pipe) {
+        if (pipe2(in, O_CLOEXEC) != 0)
+            return child;
+    } else if ((in[0] = open(input == Input::null ? "/dev/null" : inputFile.c_str(), O_RDONLY | O_CLOEXEC)) < 0) {
         return child;
     }
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)

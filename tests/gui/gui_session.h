@@ -1,6 +1,6 @@
 // This file contains the helpers of the tests and benchmark that run programs
 // as an operator at a desktop would: a private X server (Xvfb) and programs
-// whose standard input is a terminal.
+// whose standard input is a terminal, /dev/null, a pipe or a file.
 #ifndef KOVO_GUI_SESSION_H
 #define KOVO_GUI_SESSION_H
 
@@ -25,12 +25,19 @@ std::string startXvfb(Child* server);
 /* Ends a child of these helpers (SIGTERM) and waits for it. */
 void stopChild(Child* child);
 
-/* Starts argv in folder cwd with exactly the environment env. Its standard
- * input is a new terminal when onTerminal is set, else a pipe whose write end
- * is returned in child.terminal; standard output and error are pipes. When
- * extraFd is not -1, the child has it as descriptor 3. */
+/* What a child's standard input is. */
+enum class Input {
+    terminal,  /* a new terminal; its master side in child.terminal */
+    pipe,      /* a pipe; its write end in child.terminal */
+    null,      /* /dev/null, as a desktop's launcher gives */
+    file,      /* the regular file named by inputFile */
+};
+
+/* Starts argv in folder cwd with exactly the environment env and standard
+ * input as given; standard output and error are pipes. When extraFd is not
+ * -1, the child has it as descriptor 3. */
 Child spawn(const std::vector<std::string>& argv, const std::string& cwd, const std::vector<std::string>& env,
-            bool onTerminal, int extraFd = -1);
+            Input input, int extraFd = -1, const std::string& inputFile = "");
 
 /* Reads fd into *text until it holds needle, the descriptor ends, or
  * timeoutMs passes; true when the needle was found. */

@@ -1,9 +1,13 @@
 // This file contains a small panel program for the process tests of the
 // graphical front end: it prints before, during and after its window, a flood
 // of lines larger than a pipe holds with error lines among them, and a last
-// line begun inside a callback and ended after the window has gone.
+// line begun inside a callback and ended after the window has gone; a slow
+// action that waits for its caller's word on descriptor 3, and a counter.
 #include <cvirte.h>
+#include <poll.h>
+#include <unistd.h>
 #include <userint.h>
+#include <utility.h>
 
 #include <cstdio>
 
@@ -23,7 +27,7 @@ int main(int argc, char* argv[])
     return 0;
 }
 
-extern "C" int ProbeFloodCB(int, int, int event, void*, int, int)
+extern "C" int CVICALLBACK ProbeFloodCB(int, int, int event, void*, int, int)
 {
     if (event != EVENT_COMMIT)
         return 0;
@@ -36,9 +40,32 @@ extern "C" int ProbeFloodCB(int, int, int event, void*, int, int)
     return 0;
 }
 
-extern "C" int ProbeQuitCB(int, int, int event, void*, int, int)
+extern "C" int CVICALLBACK ProbeQuitCB(int, int, int event, void*, int, int)
 {
     if (event == EVENT_COMMIT)
         QuitUserInterface(0);
+    return 0;
+}
+
+// Prints, then pauses in Sleep until a byte arrives on descriptor 3, then prints again.
+extern "C" int CVICALLBACK ProbeSlowCB(int, int, int event, void*, int, int)
+{
+    if (event != EVENT_COMMIT)
+        return 0;
+    printf("slow begins\n");
+    pollfd word = {3, POLLIN, 0};
+    while (poll(&word, 1, 0) == 0)
+        Sleep(10);
+    char byte;
+    if (read(3, &byte, 1) != 1)
+        fprintf(stderr, "no word on descriptor 3\n");
+    printf("slow ends\n");
+    return 0;
+}
+
+extern "C" int CVICALLBACK ProbeCountCB(int, int, int event, void*, int, int)
+{
+    if (event == EVENT_COMMIT)
+        printf("count\n");
     return 0;
 }

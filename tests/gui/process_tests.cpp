@@ -1,16 +1,20 @@
 // This file contains the tests that run a panel program as at a desktop, on a
-// private X server with a terminal as its input: its standard output reaches
-// the real standard output byte for byte and its window's pane as well, and
-// the front end follows the environment (a pipe as input, or no display that
-// answers, gives the console).
+// private X server: its standard output reaches the real standard output byte
+// for byte and its window's pane as well; the front end follows the
+// environment (a script as input, or no display that answers, gives the
+// console); and the operator's clicks during a running action start nothing,
+// while closing the window then ends the program once the action is over.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "gui_session.h"
+#include "x_input.h"
 
 using namespace kovo::gui;
 
@@ -31,6 +35,18 @@ id = 2
 name = "QUIT"
 kind = "command"
 callback = "ProbeQuitCB"
+
+[[panel.control]]
+id = 3
+name = "SLOW"
+kind = "command"
+callback = "ProbeSlowCB"
+
+[[panel.control]]
+id = 4
+name = "COUNT"
+kind = "command"
+callback = "ProbeCountCB"
 )";
 
 // What the probe writes on standard output when FLOOD and then QUIT are pressed.
@@ -71,13 +87,14 @@ struct GuiDesktop : testing::Test {
     }
 
     // The probe with the operator's stand-in preloaded to perform steps.
-    Child probe(const std::string& displayName, bool onTerminal, const std::string& steps)
+    Child probe(const std::string& displayName, Input input, const std::string& steps, int extraFd = -1,
+                const std::string& inputFile = "")
     {
         return spawn({KOVO_BINARY_DIR "/tests/gui/output_probe"}, folder,
                      {"DISPLAY=" + displayName, "LANG=C.UTF-8", "XDG_RUNTIME_DIR=" + folder,
                       "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so", "KOVO_GUI_HOOK=" + steps,
                       "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"},
-                     onTerminal);
+                     input, extraFd, inputFile);
     }
 };
 
@@ -96,7 +113,7 @@ std::vector<std::string> linesWithout(const std::string& text, const std::string
 
 TEST_F(GuiDesktop, StandardOutputIsExactAndTheWindowsPaneShowsItToo)
 {
-    Child child = probe(display, true, "press FLOOD; pane " + folder + "/pane.txt; press QUIT");
+    Child child = probe(display, Input::terminal, "press FLOOD; pane " + folder + "/pane.txt; press QUIT");
     Finished run = finish(&child, 120000);
     ASSERT_FALSE(run.timedOut);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -115,21 +132,75 @@ TEST_F(GuiDesktop, StandardOutputIsExactAndTheWindowsPaneShowsItToo)
                                   << expected.size();
 }
 
-TEST_F(GuiDesktop, WithAPipeAsInputTheConsoleRunsEvenWithADisplay)
+TEST_F(GuiDesktop, TheWindowOpensWithADisplayUnlessAScriptFeedsStandardInput)
 {
-    Child child = probe(display, false, "pane " + folder + "/pane.txt");
-    std::string input = "press FLOOD\npress QUIT\n";
-    ASSERT_EQ(write(child.terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    Finished run = finish(&child, 120000);
+    std::ofstream(folder + "/actions.txt") << "press QUIT\n";
+    const struct {
+        Input input;
+        bool window;
+    } cases[] = {{Input::terminal, true}, {Input::null, true}, {Input::pipe, false}, {Input::file, false}};
+    for (const auto& c : cases) {
+        std::string pane = folder + "/pane" + std::to_string(static_cast<int>(c.input)) + ".txt";
+        Child child = probe(display, c.input, "pane " + pane + "; press QUIT", -1, folder + "/actions.txt");
+        if (c.input == Input::pipe) {
+            std::string input = "press QUIT\n";
+            ASSERT_EQ(write(child.terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        }
+        Finished run = finish(&child, 120000);
+        int input = static_cast<int>(c.input);
+        EXPECT_EQ(run.status, 0) << input << ": " << run.err;
+        EXPECT_EQ(run.out, "before the window\n ended after the window: 0\n") << input;
+        EXPECT_EQ(std::ifstream(pane).good(), c.window) << input;  // the hook writes it once the window shows
+    }
+}
+
+TEST_F(GuiDesktop, ClicksDuringAnActionStartNothingAndClosingThenEndsTheProgramAfterIt)
+{
+    // Descriptor 3 carries the hook's reports out and the word that ends SLOW in.
+    int channel[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel), 0);
+    Child child = probe(display, Input::null, "locate 3 SLOW COUNT; watch 3", channel[1]);
+    close(channel[1]);
+    std::string reports, out;
+    ASSERT_TRUE(readUntil(channel[0], "located\n", &reports, 60000)) << reports;
+    std::map<std::string, std::pair<long, long>> where;
+    std::istringstream lines(reports);
+    for (std::string line; std::getline(lines, line);) {
+        std::istringstream words(line);
+        std::string name;
+        words >> name >> where[name].first >> where[name].second;
+    }
+    auto click = [&](const char* name) { return xClick(display, where[name].first, where[name].second); };
+
+    // A click when nothing runs does start an action, under its name in the status bar.
+    reports.clear();
+    ASSERT_TRUE(click("COUNT"));
+    ASSERT_TRUE(readUntil(channel[0], "idle\n", &reports, 60000)) << reports;
+    EXPECT_EQ(reports, "busy COUNT: running\u2026\nidle\n");
+    ASSERT_TRUE(click("SLOW"));
+    ASSERT_TRUE(readUntil(child.out, "slow begins\n", &out, 60000)) << out;
+    for (int i = 0; i < 3; ++i)
+        ASSERT_TRUE(click("COUNT"));
+    uint32_t window = static_cast<uint32_t>(where["window"].first);
+    ASSERT_TRUE(xClose(display, window));
+    // Once the window has seen an Expose sent after them, the program has
+    // read the clicks and the close request: only then does SLOW end.
+    ASSERT_TRUE(xExpose(display, window));
+    reports.clear();
+    ASSERT_TRUE(readUntil(channel[0], "exposed\n", &reports, 60000)) << reports;
+    EXPECT_EQ(reports.rfind("busy SLOW: running\u2026\n", 0), 0u) << reports;
+    ASSERT_EQ(write(channel[0], "g", 1), 1);
+
+    Finished run = finish(&child, 60000);
+    close(channel[0]);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(run.out == probeOutput());
-    EXPECT_FALSE(std::ifstream(folder + "/pane.txt").good());  // no window was shown
+    EXPECT_EQ(out + run.out, "before the window\ncount\nslow begins\nslow ends\n ended after the window: 0\n");
 }
 
 TEST_F(GuiDesktop, WithoutADisplayThatAnswersTheConsoleRunsOnTheTerminal)
 {
     for (const char* unreachable : {"", ":9999"}) {
-        Child child = probe(unreachable, true, "pane " + folder + "/pane.txt");
+        Child child = probe(unreachable, Input::terminal, "pane " + folder + "/pane.txt");
         std::string err;
         EXPECT_TRUE(readUntil(child.err, "Type help for the commands.", &err, 60000)) << unreachable << ": " << err;
         std::string input = "press QUIT\n";

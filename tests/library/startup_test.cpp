@@ -32,12 +32,16 @@ fs::path freshDir()
     return fs::path(mkdtemp(pattern));
 }
 
-// Runs the probe with Net-SNMP's MIB path set to mibdirs.
-Output runProbe(const std::string& mibdirs, const std::string& args)
+// Runs the probe (or a copy of it) with Net-SNMP's MIB path set to mibdirs;
+// with mibdirs empty, with MIBDIRS unset and a configuration whose MIB
+// folders hold only the base modules.
+Output runProbe(const std::string& mibdirs, const std::string& args, const std::string& probe = CATALOGUE_PROBE)
 {
     fs::path dir = freshDir();
-    std::string command = "MIBDIRS='" + mibdirs + "' '" CATALOGUE_PROBE "' " + args + " 2>'" +
-                          (dir / "stderr").string() + "'";
+    std::ofstream(dir / "snmp.conf") << "mibs :\nmibdirs /usr/share/snmp/mibs/ietf\n";
+    const std::string environment =
+        mibdirs.empty() ? "unset MIBDIRS; SNMPCONFPATH='" + dir.string() + "' " : "MIBDIRS='" + mibdirs + "' ";
+    std::string command = environment + "'" + probe + "' " + args + " 2>'" + (dir / "stderr").string() + "'";
     Output result;
     FILE* pipe = popen(command.c_str(), "r");
     char buffer[4096];
@@ -126,10 +130,20 @@ TEST(Startup, ObjectsThatAreNeverTranslatedKeepLengthZeroAndDoNotFailStartUp)
         EXPECT_NE(probe.out.find(std::string(entry) + " length 0\n"), std::string::npos) << entry;
 }
 
+TEST(Startup, WithoutMibdirsTheModuleComesFromTheLibrarysOwnFolder)
+{
+    Output probe = runProbe("", "SysMainSwitch");
+    EXPECT_NE(probe.out.find("result 1\n"), std::string::npos) << probe.out << probe.err;
+    EXPECT_NE(probe.out.find("SysMainSwitch length 11 "), std::string::npos) << probe.out;
+}
+
 TEST(Startup, MissingModuleLogsOneLineAndTranslatesNothing)
 {
+    // A copy of the probe outside the build tree has no folder of its own.
     fs::path empty = freshDir();
-    Output probe = runProbe(empty.string() + ":" + baseModules, "SysMainSwitch OutputName:0 FanSpeed:0");
+    fs::copy_file(CATALOGUE_PROBE, empty / "probe");
+    Output probe = runProbe(empty.string() + ":" + baseModules, "SysMainSwitch OutputName:0 FanSpeed:0",
+                            (empty / "probe").string());
     fs::remove_all(empty);
     EXPECT_EQ(probe.out,
               "*** Initialise SNMP ***\n"

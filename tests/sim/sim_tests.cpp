@@ -5,6 +5,7 @@
 // odd datagrams.
 #include "kovo_test_support.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <fstream>
 #include <netinet/in.h>
@@ -14,6 +15,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 using namespace kovo::test;
 using ::testing::ContainsRegex;
@@ -94,7 +96,7 @@ TEST(SimDefaultCrate, AnswersWithTheTypesOfACrateAndExceptionsForWhatItLacks)
     const RunResult r = get(sim, {"outputVoltage.1", "outputSwitch.108", "outputName.301", "outputNumber.0",
                                   "sensorNumber.0", "fanNumberOfFans.0", "snmpCommunityName.2",
                                   "outputVoltage.201", "outputVoltage.9", "sysMainSwitch.1",
-                                  ".1.3.6.1.4.1.32473.1.9.1.0", ".1.3.6.1.2.1.1.1.0"});
+                                  ".1.3.6.1.4.1.32473.1.9.1.0", ".1.3.6.1.2.1.2.1.0"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_THAT(r.out, HasSubstr("outputVoltage.1 = Opaque: Float: 0.000000 V"));
     EXPECT_THAT(r.out, HasSubstr("outputSwitch.108 = INTEGER: 0"));
@@ -107,7 +109,7 @@ TEST(SimDefaultCrate, AnswersWithTheTypesOfACrateAndExceptionsForWhatItLacks)
     EXPECT_THAT(r.out, HasSubstr("outputVoltage.9 = No Such Instance"));
     EXPECT_THAT(r.out, HasSubstr("sysMainSwitch.1 = No Such Instance"));
     EXPECT_THAT(r.out, HasSubstr("crateObjects.9.1.0 = No Such Object"));
-    EXPECT_THAT(r.out, HasSubstr("mib-2.1.1.0 = No Such Object"));
+    EXPECT_THAT(r.out, HasSubstr("mib-2.2.1.0 = No Such Object"));
 }
 
 // --- sets and communities ----------------------------------------------------
@@ -285,6 +287,85 @@ outputMeasurementTemperature = 31
     EXPECT_THAT(r.out, HasSubstr("outputStatus.1 = INTEGER: 3"));
     EXPECT_EQ(simCommand(sim, "set outputMeasurementSenseVoltage.1 5"), "ok");
     EXPECT_EQ(simCommand(sim, "get outputStatus.1"), "ok 1");
+}
+
+// A channel is brought up to the model's time only when it is looked at:
+// whatever happened while nobody read it, it shows where its ramp has gone.
+TEST(SimModel, ChannelsLeftUnreadFollowTheirRamps)
+{
+    struct Step {
+        std::string command, reply;
+    };
+    const std::string rampingChannel = R"(
+model = "manual"
+[crate]
+sysMainSwitch = 1
+[[channel]]
+index = 1
+outputSwitch = 1
+outputVoltage = 20.0
+outputVoltageRiseRate = 10.0
+outputVoltageFallRate = 5.0
+)";
+    const struct {
+        const char* what;
+        std::string layout;
+        std::vector<Step> steps;
+    } cases[] = {
+        {"the main switch goes off while the channel is unread: it falls from 15 V",
+         rampingChannel,
+         {{"advance 1.5", "ok"}, {"set sysMainSwitch.0 0", "ok"}, {"advance 1", "ok"},
+          {"get outputMeasurementSenseVoltage.1", "ok 10"}, {"get outputStatus.1", "ok 4"}}},
+        {"a rise rate written mid-ramp applies from then on",
+         rampingChannel,
+         {{"advance 1", "ok"}, {"set outputVoltageRiseRate.1 2", "ok"}, {"advance 2", "ok"},
+          {"get outputMeasurementSenseVoltage.1", "ok 14"}, {"get outputStatus.1", "ok 3"}}},
+        {"a sense voltage set directly ramps on from there",
+         rampingChannel,
+         {{"set outputMeasurementSenseVoltage.1 30", "ok"}, {"get outputStatus.1", "ok 5"}, {"advance 1", "ok"},
+          {"get outputMeasurementSenseVoltage.1", "ok 25"}, {"get outputMeasurementTerminalVoltage.1", "ok 25"}}},
+        {"the main switch off and on again before the channel is read",
+         rampingChannel,
+         {{"advance 1", "ok"}, {"set sysMainSwitch.0 0", "ok"}, {"advance 1", "ok"}, {"set sysMainSwitch.0 1", "ok"},
+          {"advance 0.5", "ok"}, {"get outputMeasurementSenseVoltage.1", "ok 10"}}},
+        {"the last channel of a full slot 9 (MIB index 1000)",
+         "model = \"manual\"\n[crate]\nsysMainSwitch = 1\n[[slot]]\nslot = 9\nchannels = 100\noutputSwitch = 1\n"
+         "outputVoltage = 3.0\nload = 3.0\n",
+         {{"advance 0.2", "ok"}, {"get outputMeasurementSenseVoltage.1000", "ok 2"},
+          {"get outputStatus.1000", "ok 3"}, {"advance 1", "ok"}, {"get outputMeasurementCurrent.1000", "ok 1"},
+          {"get outputMeasurementSenseVoltage.901", "ok 3"}, {"get outputStatus.901", "ok 1"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Sim sim = startSim(c.layout);
+        for (const Step& step : c.steps)
+            EXPECT_EQ(simCommand(sim, step.command), step.reply) << step.command;
+    }
+}
+
+// Reading a channel often does not hold its ramp back or move it on: read
+// after every one of many small steps, it stays on the straight line.
+TEST(SimModel, RampReadAtManySmallStepsStaysOnItsLine)
+{
+    Sim sim = startSim(R"(
+model = "manual"
+[crate]
+sysMainSwitch = 1
+[[channel]]
+index = 1
+outputSwitch = 1
+outputVoltage = 24.0
+outputVoltageRiseRate = 0.7
+)");
+    double t = 0;
+    for (int step = 0; step < 120; ++step) {
+        ASSERT_EQ(simCommand(sim, "advance 0.37"), "ok");
+        t += 0.37;
+        const std::string reply = simCommand(sim, "get outputMeasurementSenseVoltage.1");
+        ASSERT_EQ(reply.rfind("ok ", 0), 0u) << reply;
+        const double expected = std::min(24.0, 0.7 * t);
+        EXPECT_NEAR(std::stod(reply.substr(3)), expected, 1e-5 * expected) << "after " << t << " s";
+    }
 }
 
 // --- faults ------------------------------------------------------------------
@@ -487,11 +568,17 @@ TEST(SimLayout, MalformedLayoutsAreRefusedWithFileAndLine)
         {"[crate]\nsysMainSwitch = 1\nsysStatus = 1\n", ":3: unknown key \"sysStatus\" in [crate]"},
         {"\n[[channel]]\nindex = 1\noutputVoltage = \"high\"\n", ":4: \"outputVoltage\" must be a number"},
         {"[[channel]]\nindex = 1001\n", ":2: \"index\" must be a whole number from 1 to 1000"},
+        {"[[channel]]\nindex = 1\nload = nan\n", ":3: \"load\" must be a finite number, not negative"},
         {"[[slot]]\nslot = 1\nchannels = 2\nnames = [\"A\"]\n", ":4: \"names\" must name each"},
         {"[[fault]]\ntarget = \"outputVoltage.1\"\nerror = \"badValues\"\n", ":1: unknown error status \"badValues\""},
         {"[[fault]]\ntarget = \"nothing.1\"\ndrop = true\n", ":1: unknown target \"nothing.1\""},
         {"delay = 600\n", ":1: \"delay\" must be from 0 to 60 seconds"},
         {"colour = \"blue\"\n", ":1: unknown key \"colour\""},
+        // A NUL would cut the agent's access rule short, a newline start another.
+        {"[[community]]\nindex = 2\nsnmpCommunityName = \"ki\\u0000te\"\n",
+         ":3: community name \"ki\\u0000te\" must be one word of at most 14 printable characters"},
+        {"\n[[community]]\nindex = 3\nsnmpCommunityName = \"k\\nx\"\n", ":4: community name \"k\\nx\" must be one word"},
+        {"[[community]]\nindex = 1\nsnmpCommunityName = \"k\\u001bx\"\n", ":3: community name \"k\\u001bx\" must be"},
     };
     for (const Case& c : cases) {
         const std::string path = dir + "/bad-layout.toml";
@@ -624,4 +711,119 @@ TEST(SimRobustness, OddDatagramsNeitherCrashNorStopTheSim)
     EXPECT_NE(v3.status, 0);
     EXPECT_EQ(get(sim, {"sysMainSwitch.0"}).status, 0);
     EXPECT_EQ(stopSim(sim), 0);
+}
+
+// --- the command line, the system group, control replies, the answered log ----
+
+TEST(SimCommandLine, HelpAndVersionOnStandardOutputBadOptionsAndOtherTransportsRefused)
+{
+    const std::string simPath = KOVO_BINARY_DIR "/sim/crate-sim";
+    char folder[] = "/tmp/kovo-sim-options-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string socket = std::string(folder) + "/socket";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;     // regular expressions the whole streams must match
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "^usage: crate-sim [^\n]*\n(.*\n)*  --listen ADDRESS [^\n]*\n(.*\n)*  -h, --help [^\n]*\n", "^$"},
+        {{"-h"}, 0, "^usage: crate-sim ", "^$"},
+        {{"--version"}, 0, "^crate-sim [0-9]+\\.[0-9]+\\.[0-9]+\n$", "^$"},
+        {{"--bogus"}, 1, "^$", "^usage: crate-sim [^\n]*\ncrate-sim: unknown option \"--bogus\"\n$"},
+        {{"--log"}, 1, "^$", "^usage: [^\n]*\ncrate-sim: --log needs a value\n$"},
+        {{"--layout="}, 1, "^$", "crate-sim: --layout needs a value\n$"},
+        {{"--listen", "tcp:127.0.0.1:0"}, 1, "^$", "^crate-sim: --listen tcp:127.0.0.1:0: only UDP is served"},
+        {{"--listen", "unix:" + socket}, 1, "^$", "^crate-sim: --listen unix:[^ ]*: only UDP is served"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
+        std::vector<std::string> argv{simPath};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        const RunResult run = runProgram(argv);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_THAT(run.out, ContainsRegex(c.out));
+        EXPECT_THAT(run.err, ContainsRegex(c.err));
+    }
+    EXPECT_FALSE(std::ifstream(socket).good()) << "a refused Unix socket was left behind";
+    rmdir(folder);
+}
+
+TEST(SimSystemGroup, WalkWithoutObjectAndStatusFindItReadOnlyToEveryCommunity)
+{
+    Sim sim = startSim("[[slot]]\nslot = 5\nchannels = 2\n");
+    for (const char* community : {"ovalis", "kite"}) {
+        SCOPED_TRACE(community);
+        const RunResult walk = runSnmpTool("snmpwalk", sim, community, {}, {"-On"});
+        ASSERT_EQ(walk.status, 0) << walk.err;
+        EXPECT_THAT(walk.out, ContainsRegex("^\\.1\\.3\\.6\\.1\\.2\\.1\\.1\\.1\\.0 = STRING: \"crate-sim [^\"]*"
+                                            "layout [^\"]*, 26 channels in 4 slots"));
+        EXPECT_THAT(walk.out, HasSubstr("\n.1.3.6.1.2.1.1.2.0 = OID: .1.3.6.1.4.1.32473\n"));
+        EXPECT_THAT(walk.out, ContainsRegex("\n\\.1\\.3\\.6\\.1\\.2\\.1\\.1\\.3\\.0 = Timeticks: \\([0-9]+\\)"));
+        for (const char* object : {"4.0 = STRING: \"", "5.0 = STRING: \"crate-sim\"", "6.0 = STRING: \"", "7.0 = INTEGER: 72"})
+            EXPECT_THAT(walk.out, HasSubstr("\n.1.3.6.1.2.1.1." + std::string(object))) << walk.out;
+    }
+    const RunResult status = runSnmpTool("snmpstatus", sim, "ovalis", {}, quick);
+    EXPECT_THAT(status.out, ContainsRegex("=>\\[crate-sim [^]]*\\] Up: ")) << status.err;
+    const RunResult rename = set(sim, {"1.3.6.1.2.1.1.5.0", "s", "other"});
+    EXPECT_NE(rename.status, 0);
+    EXPECT_THAT(rename.err, HasSubstr("notWritable"));
+}
+
+TEST(SimControl, EveryCommandGetsOneReplyLineWhateverBytesItHolds)
+{
+    Sim sim = startSim();
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string("get \0x", 6), "error: line 1: unknown instance \"\\x00x\""},
+        {"get sysMainSwitch.0", "ok 0"},     // still in step with its own line
+        {"get \"a\\nb\\u001b[2J\"", "error: line 3: unknown instance \"a\\x0Ab\\x1B[2J\""},
+        {"bogus\x7f\r", "error: line 4: unknown command \"bogus\\x7F\""},
+        {"help", "ok get NAME; set NAME VALUE; fault TARGET [get|set|any] KIND [ARGUMENT] [VALUE]; clear [TARGET]; "
+                 "delay SECONDS; advance SECONDS; model live|manual|frozen; help; quit"},
+    };
+    for (const auto& [command, reply] : cases)
+        EXPECT_EQ(simCommand(sim, command), reply);
+}
+
+TEST(SimLog, RequestsCarryTheirPeerAndOnceAnsweredTheStatusIndexAndValues)
+{
+    Sim sim = startSim();
+    ASSERT_EQ(set(sim, {"outputVoltage.1", "F", "24.2"}).status, 0);
+    set(sim, {"outputVoltage.1", "F", "20", "sysStatus.0", "i", "1"});      // refused at its second variable
+    runSnmpTool("snmpbulkget", sim, "ovalis", {"sysMainSwitch.0", "outputName.1"}, {"-Cn1", "-Cr2"});
+    get(sim, {"sysMainSwitch.0"}, "wrong");                                // no answer
+    std::vector<nlohmann::json> log;
+    std::ifstream text(sim.dir + "/requests.jsonl");  // the launcher runs the sim on this machine
+    for (std::string line; std::getline(text, line);)
+        log.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(log.size(), 6u);
+    for (const auto& line : log)
+        EXPECT_THAT(line.value("peer", ""), ContainsRegex("^udp:127\\.0\\.0\\.1:[0-9]+$"));
+    struct Expected {
+        int errstat, errindex;
+        std::vector<std::string> answers;   // "OID VALUE"
+    };
+    const std::string voltage = "1.3.6.1.4.1.32473.1.2.2.1.9.", name = "1.3.6.1.4.1.32473.1.2.2.1.2.";
+    const Expected expected[] = {
+        {0, 0, {voltage + "1 Opaque: Float: 24.200001 V"}},
+        {0, 0, {}},     // filled below: a refused set echoes what it was sent
+        {17, 2, {"1.3.6.1.4.1.32473.1.1.2.0 INTEGER: 1 bit mask"}},
+        {0, 0, {"1.3.6.1.4.1.32473.1.1.2.0 INTEGER: 0 bit mask"}},
+        {0, 0, {name + "2 STRING: U1", name + "3 STRING: U2"}},
+    };
+    for (std::size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        if (i == 1)
+            continue;
+        EXPECT_EQ(log[i]["errstat"], expected[i].errstat);
+        EXPECT_EQ(log[i]["errindex"], expected[i].errindex);
+        std::vector<std::string> answers;
+        for (const auto& answer : log[i]["answer"])
+            answers.push_back(answer["oid"].get<std::string>() + " " + answer["value"].get<std::string>());
+        EXPECT_EQ(answers, expected[i].answers);
+    }
+    EXPECT_EQ(log[1]["errstat"], 17);
+    EXPECT_EQ(log[1]["answer"][0]["value"], "Opaque: Float: 20.000000 V");
+    EXPECT_EQ(log[5]["community"], "wrong");
+    EXPECT_FALSE(log[5].contains("answer")) << log[5];
 }

@@ -295,13 +295,15 @@ Sim& Sim::operator=(Sim&& other) noexcept
         port = std::exchange(other.port, 0);
         address = std::move(other.address);
         dir = std::exchange(other.dir, "");
+        logged = other.logged;
+        pid = std::exchange(other.pid, -1);
         connection = std::exchange(other.connection, -1);
         replyBuffer = std::move(other.replyBuffer);
     }
     return *this;
 }
 
-Sim startSim(const std::string& layoutToml, const std::string& listen)
+Sim startSim(const std::string& layoutToml, const std::string& listen, RequestLog log)
 {
     Sim sim;
     std::string why;
@@ -315,7 +317,8 @@ Sim startSim(const std::string& layoutToml, const std::string& listen)
 
     // The request line announces the layout's bytes, which follow it as they are.
     const std::string start = "start " + (listen.empty() ? "udp:127.0.0.1:0" : listen) + " " +
-                              std::to_string(layoutToml.size()) + "\n" + layoutToml;
+                              std::to_string(layoutToml.size()) + (log == RequestLog::none ? " nolog" : "") +
+                              "\n" + layoutToml;
     std::string reply;
     if (!sendText(sim, start) || !receiveLine(sim, reply))
         failStart(sim, "no reply from the launcher");
@@ -326,9 +329,10 @@ Sim startSim(const std::string& layoutToml, const std::string& listen)
     }
     std::istringstream words(reply);
     std::string ready;
-    if (!(words >> ready >> sim.address >> sim.dir) || ready != "ready")
+    if (!(words >> ready >> sim.address >> sim.dir >> sim.pid) || ready != "ready")
         failStart(sim, "unexpected reply \"" + reply + "\" from the launcher");
     sim.port = std::atoi(sim.address.substr(sim.address.rfind(':') + 1).c_str());
+    sim.logged = log == RequestLog::kept;
     return sim;
 }
 
@@ -343,6 +347,10 @@ std::string simCommand(Sim& sim, const std::string& line)
 std::vector<LogEntry> simLog(const Sim& sim)
 {
     std::vector<LogEntry> entries;
+    if (!sim.logged) {
+        ADD_FAILURE() << "crate-sim was started without a request log";
+        return entries;
+    }
     std::istringstream text(fetchFile(sim, "log"));
     std::string line;
     while (std::getline(text, line)) {

@@ -27,6 +27,8 @@ struct Sim {
     int port = 0;
     std::string address;               // "127.0.0.1:PORT", usable as a Net-SNMP peer name
     std::string dir;                   // its own fresh temp folder, on the launcher's machine
+    bool logged = true;                // whether it keeps a request log
+    long pid = -1;                     // its process id on the launcher's machine (Linux)
     std::intptr_t connection = -1;     // to the launcher (a socket)
     mutable std::string replyBuffer;   // bytes received beyond the last whole reply
     ~Sim();
@@ -36,14 +38,18 @@ struct Sim {
     Sim(const Sim&) = delete;
 };
 
+// Whether the simulator keeps its request log. Writing it costs every
+// exchange a few microseconds, which benchmarks of bare exchanges avoid.
+enum class RequestLog { kept, none };
+
 // Starts crate-sim in a fresh temp folder with the given layout text (empty:
 // the built-in default layout) listening on `listen` (empty: a free loopback
 // port), and waits until it is ready. The launcher is the one whose address
 // file KOVO_SIM_LAUNCHER names (CTest's fixture starts it); without that
 // variable, on Linux, a private launcher is started for the test program.
 // Fails the calling test (ADD_FAILURE, then throws) with the sim's stderr if
-// it does not start.
-Sim startSim(const std::string& layoutToml = "", const std::string& listen = "");
+// it does not start. With RequestLog::none the sim has no log and simLog fails.
+Sim startSim(const std::string& layoutToml = "", const std::string& listen = "", RequestLog log = RequestLog::kept);
 
 // Sends one control command line to the sim and returns its one-line reply
 // without the newline ("" and a test failure if none comes).

@@ -12,9 +12,10 @@
 //   sim-launcher stop ADDRESS_FILE   stops that launcher and every crate it runs
 //
 // One connection is one crate. Requests and replies are lines:
-//   start LISTEN BYTES, then BYTES of layout text (0: the built-in crate)
-//                        -> "ready ADDRESS FOLDER", or "failed BYTES" and the
-//                           crate's standard error
+//   start LISTEN BYTES [nolog], then BYTES of layout text (0: the built-in
+//                        crate); nolog: the crate keeps no request log
+//                        -> "ready ADDRESS FOLDER PID", or "failed BYTES" and
+//                           the crate's standard error
 //   sim COMMAND          -> the crate's one-line reply to its control command
 //   file log|stderr      -> "data BYTES" and the request log or standard error
 //   stop                 -> "stopped STATUS" (exit status, 128+signal if killed)
@@ -140,14 +141,17 @@ int stopCrate(Crate& crate)
 
 // Starts crate-sim in a fresh folder and returns the reply line to "start";
 // on failure the crate's standard error goes into `payload`.
-std::string startCrate(Crate& crate, const std::string& listen, const std::string& layout, std::string& payload)
+std::string startCrate(Crate& crate, const std::string& listen, const std::string& layout, bool logged,
+                       std::string& payload)
 {
     const char* tmp = std::getenv("TMPDIR");
     std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/kovo-sim.XXXXXX";
     if (!mkdtemp(pattern.data()))
         return "failed 0";
     crate.dir = pattern;
-    std::vector<std::string> args{KOVO_CRATE_SIM, "--listen", listen, "--log", crate.dir + "/requests.jsonl"};
+    std::vector<std::string> args{KOVO_CRATE_SIM, "--listen", listen};
+    if (logged)
+        args.insert(args.end(), {"--log", crate.dir + "/requests.jsonl"});
     if (!layout.empty()) {
         std::ofstream(crate.dir + "/layout.toml", std::ios::binary) << layout;
         args.insert(args.end(), {"--layout", crate.dir + "/layout.toml"});
@@ -185,7 +189,8 @@ std::string startCrate(Crate& crate, const std::string& listen, const std::strin
         payload = readFile(crate.dir + "/stderr.txt");
         return "failed " + std::to_string(payload.size());
     }
-    return "ready " + ready.substr(readyText.size() + std::strlen("udp:")) + " " + crate.dir;
+    return "ready " + ready.substr(readyText.size() + std::strlen("udp:")) + " " + crate.dir + " " +
+           std::to_string(crate.pid);
 }
 
 // Serves one connection until it ends: one crate and the requests about it.
@@ -203,10 +208,11 @@ void serveConnection(int fd)
             std::istringstream words(line.substr(6));
             std::string listen;
             std::size_t size = 0;
-            std::string layout;
+            std::string layout, option;
             if (!(words >> listen >> size) || !client.bytes(size, layout))
                 break;
-            reply = startCrate(crate, listen, layout, payload);
+            words >> option;
+            reply = startCrate(crate, listen, layout, option != "nolog", payload);
         } else if (line.rfind("sim ", 0) == 0 && crate.pid > 0) {
             if (!sendAll(crate.control, line.substr(4) + "\n") || !crate.replies.line(reply))
                 reply = "error: crate-sim gave no reply";

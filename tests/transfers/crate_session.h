@@ -43,14 +43,19 @@ struct Text {
 
 class CrateSession : public ::testing::Test {
 protected:
+    // A set-up that fails leaves sim null; the suite's tests are skipped and
+    // the failure, with its reason, is the suite's.
     static void SetUpTestSuite()
     {
         static const bool started = SnmpInit() == 1;  // the catalogue is filled once per process
-        ASSERT_TRUE(started);
+        ASSERT_TRUE(started) << "SnmpInit failed (its reason is on standard output); MIBDIRS is \""
+                             << (getenv("MIBDIRS") != nullptr ? getenv("MIBDIRS") : "(unset)") << "\"";
         sim = new kovo::test::Sim(kovo::test::startSim(frozenLayout, ""));
     }
     static void TearDownTestSuite()
     {
+        if (sim == nullptr)
+            return;
         kovo::test::stopSim(*sim);
         delete sim;
         sim = nullptr;

@@ -1,9 +1,11 @@
 // This file contains the tests of the five typed transfers against the
 // simulated crate over real SNMP: conversions of every accepted value type,
 // types that are not accepted, error statuses, a crate that does not answer,
-// the communities, the bits of a float on the wire, empty identifiers and
-// refused numbers. A missing session is tested through the accessors.
+// answers about other objects, the communities, the bits of a float on the
+// wire, empty identifiers and refused numbers. A missing session is tested
+// through the accessors.
 #include "crate_session.h"
+#include "transfers.h"
 
 #include <cfloat>
 #include <climits>
@@ -153,6 +155,88 @@ TEST_F(Transfers, ReportErrorStatusAndReturnFailureValue)
         command("clear");
     }
     EXPECT_NE(std::string(snmp_errstring(SNMP_ERR_NOTWRITABLE)).find("notWritable"), std::string::npos);
+}
+
+// An answer about another object is no value of the one asked for, even with
+// a plausible value: a failed exchange with one line naming the transfer and
+// the identifier asked for, and the failure value from every transfer.
+TEST_F(Transfers, AnswerAboutAnotherObjectIsAFailedExchange)
+{
+    answer("type Integer 666");
+    answer("about sysMainSwitch.0");
+    CaptureStderr();
+    const Results r = allFive();
+    const std::string other = dotted(oidSysMainSwitch, lengthSysMainSwitch);
+    auto line = [&](const char* transfer, const oid* asked, size_t length) {
+        return std::string(transfer) + ": the response for " + dotted(asked, length) + " is about " + other +
+               ", nothing taken from it\n";
+    };
+    EXPECT_EQ(GetCapturedStderr(), line("snmpGetInt", voltage, voltageLength()) +
+                                       line("snmpGetDouble", voltage, voltageLength()) +
+                                       line("snmpGetString", voltage, voltageLength()) +
+                                       line("snmpSetInt", channelSwitch, switchLength()) +
+                                       line("snmpSetDouble", voltage, voltageLength()));
+    EXPECT_EQ(r.getInt, 0);
+    EXPECT_EQ(r.getDouble, 0.0);
+    EXPECT_EQ(r.text, "(null)");
+    EXPECT_EQ(r.setInt, 0);
+    EXPECT_EQ(r.setDouble, 0.0);
+}
+
+// A response must carry exactly the variable asked for: none, several, or one
+// whose identifier only begins or ends like it are refused (shown on responses
+// made here, as no crate sends the first two). The last row is the good answer.
+TEST(TransferResponses, OnlyTheVariableAskedForIsTaken)
+{
+    const oid asked[] = {1, 3, 6, 1, 4, 1, 32473, 1, 2, 2, 1, 9, 1};
+    const size_t length = sizeof asked / sizeof asked[0];
+    const oid longer[] = {1, 3, 6, 1, 4, 1, 32473, 1, 2, 2, 1, 9, 1, 0};
+    struct Row {
+        const char* what;
+        std::vector<std::pair<const oid*, size_t>> variables;
+        const char* complaint;  // after "TRANSFER: the response for ASKED "
+    };
+    const Row rows[] = {
+        {"no variable", {}, "carries 0 variables instead of one"},
+        {"the variable twice", {{asked, length}, {asked, length}}, "carries 2 variables instead of one"},
+        {"another variable too", {{asked, length}, {longer, length - 1}}, "carries 2 variables instead of one"},
+        {"a shorter identifier", {{asked, length - 1}}, "is about 1.3.6.1.4.1.32473.1.2.2.1.9"},
+        {"a longer identifier", {{longer, length + 1}}, "is about 1.3.6.1.4.1.32473.1.2.2.1.9.1.0"},
+        {"the variable asked for", {{asked, length}}, nullptr},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        netsnmp_pdu* response = snmp_pdu_create(SNMP_MSG_RESPONSE);
+        response->errstat = SNMP_ERR_NOERROR;
+        const long seven = 7;
+        for (auto [name, size] : row.variables)
+            snmp_pdu_add_variable(response, name, size, ASN_INTEGER, &seven, sizeof seven);
+        int number = -1;
+        double real = -1.0;
+        char* text = nullptr;
+        CaptureStderr();
+        const int taken = responseToInt("snmpGetInt", response, asked, length, &number) +
+                          responseToDouble("snmpGetDouble", response, asked, length, &real) +
+                          responseToString("snmpGetString", response, asked, length, &text);
+        const std::string err = GetCapturedStderr();
+        snmp_free_pdu(response);
+        Text owned(text);
+        if (row.complaint == nullptr) {
+            EXPECT_EQ(taken, 3);
+            EXPECT_EQ(err, "");
+            EXPECT_EQ(number, 7);
+            EXPECT_EQ(real, 7.0);
+            EXPECT_STREQ(text, "        7");
+            continue;
+        }
+        const std::string tail = std::string(" the response for 1.3.6.1.4.1.32473.1.2.2.1.9.1 ") + row.complaint +
+                                 ", nothing taken from it\n";
+        EXPECT_EQ(taken, 0);
+        EXPECT_EQ(err, "snmpGetInt:" + tail + "snmpGetDouble:" + tail + "snmpGetString:" + tail);
+        EXPECT_EQ(number, -1);
+        EXPECT_EQ(real, -1.0);
+        EXPECT_EQ(text, nullptr);
+    }
 }
 
 // A crate that never answers: one try and three retries reach it, Net-SNMP's

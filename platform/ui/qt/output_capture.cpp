@@ -4,18 +4,28 @@
 // and queues it for the window's output pane.
 //
 // Reads happen under one lock, from the reader thread or from the GUI thread
-// when it drains (after a callback, at the end of the loop, at exit), so each
-// byte is passed on and queued exactly once and in the order it was read. The
-// two streams are separate pipes: the order between a standard output line
-// and a standard error line written at almost the same moment is the order in
-// which they were read, which can differ from the order they were written.
+// when it drains (after a write of its own, after a callback, at the end of
+// the loop, at exit), so each byte is passed on and queued exactly once and in
+// the order it was read. The two streams are separate pipes: the order between
+// a standard output line and a standard error line written at almost the same
+// moment is the order in which they were read, which can differ from the
+// order they were written.
+//
+// The C library's stdout and stderr are replaced, once for the rest of the
+// process, by streams of ours with the buffering the program gets from the
+// run-time (stdout by lines, stderr none) that write to descriptors 1 and 2 as
+// the originals did and then call the front end back on the writing thread:
+// those calls are where the window is brought up to date while a callback
+// holds the GUI thread.
 #include "output_capture.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -40,20 +50,64 @@ std::vector<CapturedText> queue;
 bool notified;          // notify was called and captureTake has not run since
 void (*notifyGui)(void);
 bool active;
+std::atomic<void (*)(void)> writtenHook;  // called after each write of our streams
+thread_local bool inWrittenHook;          // this thread is inside writtenHook
 
-// Writes all of bytes to fd; a destination that refuses them loses them, as
-// the program's own write would have failed.
-void passOn(int fd, const char* bytes, size_t size)
+// Writes all of bytes to fd: the count written, or -1 with errno set when
+// nothing could be. A destination that refuses the bytes of a pipe loses
+// them, as the program's own write would have failed.
+ssize_t writeAll(int fd, const char* bytes, size_t size)
 {
-    while (size > 0) {
-        ssize_t written = write(fd, bytes, size);
+    size_t done = 0;
+    while (done < size) {
+        ssize_t written = write(fd, bytes + done, size - done);
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            return;
-        bytes += written;
-        size -= static_cast<size_t>(written);
+            return done > 0 ? static_cast<ssize_t>(done) : -1;
+        done += static_cast<size_t>(written);
     }
+    return static_cast<ssize_t>(done);
+}
+
+// The write function of our stdout and stderr; the cookie is the descriptor.
+ssize_t streamWrite(void* cookie, const char* bytes, size_t size)
+{
+    ssize_t written = writeAll(static_cast<int>(reinterpret_cast<intptr_t>(cookie)), bytes, size);
+    void (*hook)(void) = writtenHook.load();
+    if (hook != nullptr && !inWrittenHook) {
+        inWrittenHook = true;
+        hook();
+        inWrittenHook = false;
+    }
+    return written;
+}
+
+// Puts our streams in place of stdout and stderr, once; keeps the C library's
+// own when ours cannot be made (the window is then brought up to date only
+// between callbacks). The originals stay open, flushed and unused: whatever
+// still holds them (the C++ standard streams) writes through them as before.
+void replaceStreams()
+{
+    static bool replaced = false;
+    if (replaced)
+        return;
+    cookie_io_functions_t functions = {nullptr, streamWrite, nullptr, nullptr};
+    FILE* out = fopencookie(reinterpret_cast<void*>(intptr_t{STDOUT_FILENO}), "w", functions);
+    FILE* err = fopencookie(reinterpret_cast<void*>(intptr_t{STDERR_FILENO}), "w", functions);
+    if (out == nullptr || err == nullptr || setvbuf(out, nullptr, _IOLBF, BUFSIZ) != 0 ||
+        setvbuf(err, nullptr, _IONBF, 0) != 0) {
+        if (out != nullptr)
+            fclose(out);
+        if (err != nullptr)
+            fclose(err);
+        return;
+    }
+    fflush(stdout);
+    fflush(stderr);
+    stdout = out;
+    stderr = err;
+    replaced = true;
 }
 
 void enqueue(bool error, const char* bytes, size_t size)
@@ -73,7 +127,7 @@ bool pumpLocked()
         while (stream.open) {
             ssize_t size = read(stream.readEnd, buffer, sizeof buffer);
             if (size > 0) {
-                passOn(stream.original, buffer, static_cast<size_t>(size));
+                writeAll(stream.original, buffer, static_cast<size_t>(size));
                 enqueue(stream.error, buffer, static_cast<size_t>(size));
                 any = true;
             } else if (size == 0) {
@@ -125,10 +179,11 @@ void stopAtExit()
 
 }  // namespace
 
-bool captureStart(void (*notify)(void))
+bool captureStart(void (*notify)(void), void (*written)(void))
 {
     if (active)
         return true;
+    replaceStreams();
     int out[2] = {-1, -1}, err[2] = {-1, -1}, stop[2] = {-1, -1};
     int originalOut = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
     int originalErr = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
@@ -160,6 +215,7 @@ bool captureStart(void (*notify)(void))
     dup2(err[1], STDERR_FILENO);
     closeAll({out[1], err[1]});
     active = true;
+    writtenHook = written;
 
     static bool registered = false;
     if (!registered)
@@ -169,10 +225,6 @@ bool captureStart(void (*notify)(void))
 
 std::vector<CapturedText> captureTake(bool drain)
 {
-    if (drain) {
-        fflush(stdout);
-        fflush(stderr);
-    }
     std::lock_guard<std::mutex> guard(lock);
     if (drain && active)
         pumpLocked();
@@ -186,6 +238,7 @@ void captureStop(void)
 {
     if (!active)
         return;
+    writtenHook = nullptr;
     fflush(stdout);
     fflush(stderr);
     {
@@ -197,7 +250,7 @@ void captureStop(void)
         pumpLocked();
         active = false;
     }
-    passOn(stopPipe[1], "x", 1);
+    writeAll(stopPipe[1], "x", 1);
     reader.join();
     closeAll({streams[0].readEnd, streams[0].original, streams[1].readEnd, streams[1].original, stopPipe[0],
               stopPipe[1]});

@@ -1,0 +1,171 @@
+#!/usr/bin/env python3
+# package_test.py: This file contains the test of the installed package, seen
+# as its users see it: the tree installed into a temporary prefix; the shared
+# library's dynamic symbols against the declarations of its installed headers;
+# a small C program built through pkg-config and through find_package in a
+# CMake project of its own (shared and static library), each run against the installed
+# crate-sim (a get and a float set round trip); and the installed program,
+# started from / by its full path, finding its panel file and the MIB module.
+#
+# usage: package_test.py BUILD_DIR SOURCE_DIR [COMPILER_FLAGS]
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+build, source = sys.argv[1], sys.argv[2]
+flags = sys.argv[3].split() if len(sys.argv) > 3 else []
+failures = []
+
+
+def check(condition, what, detail=""):
+    if not condition:
+        failures.append(what + ("\n" + detail if detail else ""))
+
+
+def run(argv, **kwargs):
+    return subprocess.run(argv, capture_output=True, text=True, errors="replace", **kwargs)
+
+
+def must(argv, **kwargs):
+    result = run(argv, **kwargs)
+    if result.returncode != 0:
+        sys.exit(f"{' '.join(argv)} failed ({result.returncode}):\n{result.stdout}{result.stderr}")
+    return result
+
+
+# Net-SNMP sees no MIBDIRS, and a configuration whose MIB folders hold only the
+# base modules: the crate module can come only from the installed prefix.
+def clean_env(conf, **extra):
+    env = {k: v for k, v in os.environ.items() if k not in ("MIBDIRS", "MIBS", "DISPLAY", "WAYLAND_DISPLAY")}
+    env["SNMPCONFPATH"] = conf
+    env.update(extra)
+    return env
+
+
+def installed_files(prefix):
+    must(["cmake", "--install", build, "--prefix", prefix])
+    manifest = open(os.path.join(build, "install_manifest.txt")).read().split()
+    outside = [path for path in manifest if not path.startswith(prefix + "/")]
+    check(not outside, "files installed outside the prefix", "\n".join(outside))
+    for name in ["lib/libTORVAN_SNMP.so.1.0.0", "lib/libTORVAN_SNMP.so.1", "lib/libTORVAN_SNMP.so",
+                 "lib/libTORVAN_SNMP.a", "include/TORVAN_SNMP/TORVAN_SNMP.h", "include/TORVAN_SNMP/netsnmplib.h",
+                 "include/TORVAN_SNMP/accessors.def", "lib/pkgconfig/TORVAN_SNMP.pc",
+                 "lib/cmake/TORVAN_SNMP/TORVAN_SNMPConfig.cmake",
+                 "lib/cmake/TORVAN_SNMP/TORVAN_SNMPConfigVersion.cmake",
+                 "share/snmp/mibs/TORVAN-CRATE-MIB.txt", "bin/kovo_uir", "bin/kovo_uir.uir", "bin/crate-sim"]:
+        check(os.path.exists(os.path.join(prefix, name)), "not installed: " + name)
+    soname = run(["objdump", "-p", os.path.join(prefix, "lib/libTORVAN_SNMP.so")]).stdout
+    check("SONAME               libTORVAN_SNMP.so.1" in soname, "soname is not libTORVAN_SNMP.so.1", soname)
+
+
+# Every name the installed headers declare (functions and globals), from the
+# preprocessed headers: one declaration per statement, typedefs and enums aside.
+def declared_names(include):
+    text = must(["cc", "-E", "-I", include, "-"], input="#include <TORVAN_SNMP.h>\n#include <catalogue.h>\n").stdout
+    ours, keep = [], False
+    for line in text.splitlines():
+        if line.startswith("# "):
+            keep = include in line
+        elif keep:
+            ours.append(line)
+    code = re.sub(r"__attribute__\s*\(\((?:[^()]|\([^()]*\))*\)\)", " ", " ".join(ours))
+    names = set()
+    for statement in code.split(";"):
+        statement = statement.strip()
+        if not statement or re.match(r"(typedef|enum)\b", statement):
+            continue
+        head = statement.split("(")[0] if "(" in statement else statement.split("[")[0]
+        names.add(re.findall(r"[A-Za-z_]\w*", head)[-1])
+    return names
+
+
+def exported_names(library):
+    names = set()
+    for line in must(["nm", "-D", "--defined-only", library]).stdout.splitlines():
+        kind, name = line.split()[-2:]
+        # The sanitizers add their own entry points to an instrumented build.
+        if not re.match(r"_*(asan|odr_asan|ubsan|sanitizer)", name):
+            names.add(name)
+    return names
+
+
+def start_sim(prefix, work):
+    log = open(os.path.join(work, "crate-sim.err"), "w")
+    sim = subprocess.Popen([os.path.join(prefix, "bin/crate-sim"), "--listen", "udp:127.0.0.1:0"],
+                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log, text=True,
+                           env=clean_env(work, MIBDIRS="/usr/share/snmp/mibs/ietf"))
+    ready = sim.stdout.readline()
+    match = re.match(r"crate-sim ready on udp:(127\.0\.0\.1:\d+)$", ready.strip())
+    if not match:
+        sim.kill()
+        sys.exit("the installed crate-sim did not start: " + ready + open(log.name).read())
+    return sim, match.group(1)
+
+
+def check_consumer(how, program, address, env):
+    result = run([program, address], env=env, timeout=60)
+    lines = result.stdout.splitlines()
+    check(result.returncode == 0 and "\nmain switch 0\nset 12.25\nget 12.25\nname U0\n" in result.stdout,
+          f"the consumer built through {how} did not round-trip", result.stdout + result.stderr)
+    check("*** Initialise SNMP done ***" in lines, f"the {how} consumer did not load the installed MIB module",
+          result.stdout + result.stderr)
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="kovo-package-")
+    prefix = os.path.join(work, "prefix")
+    with open(os.path.join(work, "snmp.conf"), "w") as conf:
+        conf.write("mibs :\nmibdirs /usr/share/snmp/mibs/ietf\n")
+    installed_files(prefix)
+
+    include = os.path.join(prefix, "include/TORVAN_SNMP")
+    declared, exported = declared_names(include), exported_names(os.path.join(prefix, "lib/libTORVAN_SNMP.so"))
+    check(len(declared) > 100 and declared == exported, "exports differ from the header's declarations",
+          f"exported, not declared: {sorted(exported - declared)}\ndeclared, not exported: {sorted(declared - exported)}")
+
+    consumer = os.path.join(source, "tests/package/consumer")
+    pc = must(["pkg-config", "--cflags", "--libs", "TORVAN_SNMP"],
+              env=dict(os.environ, PKG_CONFIG_PATH=os.path.join(prefix, "lib/pkgconfig"))).stdout.split()
+    must(["cc", *flags, os.path.join(consumer, "consumer.c"), "-o", os.path.join(work, "pc-consumer"), *pc])
+    for kind in ["", "_static"]:
+        folder = os.path.join(work, "cmake-consumer" + kind)
+        must(["cmake", "-S", consumer, "-B", folder, "-DCMAKE_PREFIX_PATH=" + prefix,
+              "-DCONSUMER_LINKS=TORVAN_SNMP::TORVAN_SNMP" + kind,
+              "-DCMAKE_C_FLAGS=" + " ".join(flags), "-DCMAKE_EXE_LINKER_FLAGS=" + " ".join(flags)])
+        must(["cmake", "--build", folder])
+
+    sim, address = start_sim(prefix, work)
+    try:
+        check_consumer("pkg-config", os.path.join(work, "pc-consumer"), address,
+                       clean_env(work, LD_LIBRARY_PATH=os.path.join(prefix, "lib")))
+        check_consumer("find_package", os.path.join(work, "cmake-consumer/consumer"), address, clean_env(work))
+        # Linked statically, the library's code lies in a program outside the
+        # prefix, with no MIB folder relative to it: the user names it.
+        mibs = os.path.join(prefix, "share/snmp/mibs") + ":/usr/share/snmp/mibs/ietf"
+        check_consumer("find_package, statically linked", os.path.join(work, "cmake-consumer_static/consumer"),
+                       address, clean_env(work, MIBDIRS=mibs))
+    finally:
+        sim.stdin.close()
+        sim.terminate()
+        sim.wait(timeout=30)
+
+    # The installed program from /, by its full path: its panel file lies beside it.
+    app = run([os.path.join(prefix, "bin/kovo_uir")], input="show\n", cwd="/", env=clean_env(work), timeout=60)
+    check(app.returncode == 0 and 'panel PANEL "Crate control"' in app.stderr,
+          "the installed program started from / did not show its panel", app.stdout + app.stderr)
+    check("*** Initialise SNMP done ***" in app.stdout, "the installed program did not load the installed MIB module",
+          app.stdout)
+
+    if failures:
+        print("\n\n".join(failures))
+        print(f"(kept {work})")
+        return 1
+    shutil.rmtree(work)
+    print("package test passed")
+    return 0
+
+
+sys.exit(main())
