@@ -33,7 +33,7 @@
 #define CATALOGUE_MARKER alignas(2 * 1024 * 1024) CATALOGUE_STORAGE __attribute__((used))
 #else
 #define CATALOGUE_STORAGE
-#define CATALOGUE_MARKER
+#define CATALOGUE_MARKER [[maybe_unused]]  // only the huge-page advice, Linux alone, reads the markers
 #endif
 
 namespace {

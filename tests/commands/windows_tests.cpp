@@ -1,7 +1,8 @@
 // windows_tests.cpp: This file contains the start-up of the program as the
 // Windows package lays it out: the program and its panel file in a folder of
-// their own, the MIB modules in "mibs" beside them, no MIBDIRS. Winsock there
-// is the real one, whose outcome line the library prints.
+// their own, the MIB modules in "mibs" beside them, searched behind MIBDIRS
+// (unset, or naming a folder without them). Winsock there is the real one,
+// whose outcome line the library prints.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,23 +17,29 @@ namespace fs = std::filesystem;
 TEST(WindowsStartUp, TheMibFolderBesideTheProgramIsFoundAndWinsockIsStarted)
 {
     const std::string opened = "Open SNMP session for host \"127.0.0.1:99999\": ";
+    const std::vector<std::string> started = {"*** Initialise SNMP ***", "*** Translate OIDs ***", "",
+                                              "Ps Serial Number: psSerialNumber.0", "*** Initialise SNMP done ***",
+                                              "The Winsock 2.2 dll was found okay"};
     struct Case {
         bool mibsBeside;
+        bool mibdirsSet;     // MIBDIRS names the program's folder, which holds no module
         std::vector<std::string> firstLines;
     } cases[] = {
-        {true, {"*** Initialise SNMP ***", "*** Translate OIDs ***", "", "Ps Serial Number: psSerialNumber.0",
-                "*** Initialise SNMP done ***", "The Winsock 2.2 dll was found okay"}},
-        {false, {"*** Initialise SNMP ***", "Unable to load SNMP MIB file \"TORVAN-CRATE-MIB\""}},
+        {true, false, started},
+        {true, true, started},
+        {false, false, {"*** Initialise SNMP ***", "Unable to load SNMP MIB file \"TORVAN-CRATE-MIB\""}},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.mibsBeside ? "with mibs beside the program" : "without");
+        SCOPED_TRACE(std::string(c.mibsBeside ? "with mibs beside the program" : "without") +
+                     (c.mibdirsSet ? ", MIBDIRS set" : ""));
         const fs::path folder = makeTempDir("kovo-package");
         for (const char* file : {"kovo_uir_no_session.exe", "kovo_uir.uir"})
             fs::copy_file(fs::path(KOVO_NO_SESSION_DIR) / file, folder / file);
         if (c.mibsBeside)
             fs::copy(KOVO_MIB_DIR, folder / "mibs");
 
-        const RunResult run = runProgram({(folder / "kovo_uir_no_session.exe").string()}, "", folder.string(), {"MIBDIRS"});
+        const std::string mibdirs = c.mibdirsSet ? "MIBDIRS=" + folder.string() : "MIBDIRS";  // bare: unset
+        const RunResult run = runProgram({(folder / "kovo_uir_no_session.exe").string()}, "", folder.string(), {mibdirs});
         const std::vector<std::string> out = lines(run.out);
         EXPECT_EQ(run.status, 0) << run.err;
         ASSERT_GE(out.size(), c.firstLines.size()) << run.out;
