@@ -109,7 +109,7 @@ void startAgent()
     std::string bound, error;
     require(sim::openRequestLog("/dev/null", error), "the request log opens");
     // The agent's own session listens on a free loopback port nobody sends to.
-    require(sim::startAgent("udp:127.0.0.1:0", bound, error), "the agent starts");
+    require(sim::startAgent("udp:127.0.0.1:0", "", bound, error), "the agent starts");  // "": the built-in layout
     pristine = sim::simulation.crate;
     crateHook = main_session->callback;
 }
