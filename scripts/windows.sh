@@ -164,7 +164,7 @@ pack() {
     cp "$prefix/bin/$dll" "$top/"
   done
   cp "$build/lib/libTORVAN_SNMP.dll.a" "$prefix/lib/libnetsnmp.dll.a" "$top/lib/"
-  cp lib/TORVAN_SNMP.h lib/netsnmplib.h lib/accessors.def "$top/include/"
+  cp lib/TORVAN_SNMP.h lib/netsnmplib.h lib/accessors.def lib/catalogue.h lib/catalogue.def "$top/include/"  # as installed on Linux
   cp -r "$prefix/include/net-snmp" "$top/include/"
   mkdir "$top/mibs" && cp "$build"/mib/*.txt "$top/mibs/"
   # Debugging information stays in the build; the package carries none.
