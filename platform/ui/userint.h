@@ -46,13 +46,14 @@ enum {
     UI_ERR_BUSY = -6       /* called where the run-time cannot serve it (a loop inside the loop) */
 };
 
-/* Loads panel panelResourceId from the panel file fileName (a path; the
- * application passes a bare name, read from the working directory). Control
- * callbacks are bound by name to the program's CVICALLBACK functions. Returns
- * the new panel's handle (positive); UI_ERR_FILE, silently, when the file
- * cannot be opened; UI_ERR_BAD_FILE, with one message naming the file and the
- * line, for any fault in it (a callback name that is no function declared with
- * CVICALLBACK among them). Only top-level panels exist: the parent is ignored. */
+/* Loads panel panelResourceId from the panel file fileName (a path; a bare
+ * name, as the application passes, is looked for in the working folder, then
+ * in the folder of the program's executable). Control callbacks are bound by
+ * name to the program's CVICALLBACK functions. Returns the new panel's handle
+ * (positive); UI_ERR_FILE, silently, when the file cannot be found or opened;
+ * UI_ERR_BAD_FILE, with one message naming the file and the line, for any
+ * fault in it (a callback name that is no function declared with CVICALLBACK
+ * among them). Only top-level panels exist: the parent is ignored. */
 int LoadPanel(int parentPanelHandle, const char* fileName, int panelResourceId);
 
 /* Shows the panel to the operator; its controls take operator actions from now on. */
