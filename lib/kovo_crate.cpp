@@ -163,9 +163,18 @@ const Object* objectAt(int object)
 
 /* ---- Outcomes ---- */
 
+/* Decimal text of a number. (std::to_string would export libstdc++'s digit
+ * table from the shared library, which exports its interface alone.) */
+std::string decimal(unsigned long number)
+{
+    char text[24];
+    snprintf(text, sizeof text, "%lu", number);
+    return text;
+}
+
 std::string instanceName(const Object& object, int row)
 {
-    return object.name + "." + std::to_string(object.rows == 0 ? 0 : row + 1);
+    return object.name + "." + decimal(object.rows == 0 ? 0 : static_cast<unsigned long>(row) + 1);
 }
 
 /* Records how the exchange ended; returns false for the caller to pass on. */
@@ -198,10 +207,10 @@ std::string nameOf(const oid* name, size_t length)
 {
     for (const Object& object : objects)
         if (length == object.length + 1 && snmp_oid_compare(name, object.length, object.column, object.length) == 0)
-            return object.name + "." + std::to_string(name[length - 1]);
+            return object.name + "." + decimal(name[length - 1]);
     std::string dotted;
     for (size_t i = 0; i < length; ++i)
-        dotted += (i ? "." : "") + std::to_string(name[i]);
+        dotted += (i ? "." : "") + decimal(name[i]);
     return dotted;
 }
 

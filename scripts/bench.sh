@@ -65,6 +65,7 @@ run() {
 
 run startup library/startup_bench
 run transfers transfers/transfers_bench
+run scripting scripting/scripting_bench
 run commands commands/commands_bench
 run sim sim/bench_sim
 run app_startup app/app_startup_bench lock
