@@ -52,9 +52,11 @@ bool same(const kovoValue& a, const kovoValue& b)
 
 // Every channel column in bulk gives, channel for channel, what one get per
 // value gives, and no row for an absent channel; the crate-wide objects in
-// one GET give what their gets give.
+// one GET give what their gets give. The session, its start-up included,
+// prints nothing on standard output.
 TEST(Scripting, BulkReadsMatchOneGetPerValue)
 {
+    testing::internal::CaptureStdout();
     const struct {
         const char* name;
         std::string layout;
@@ -103,6 +105,7 @@ TEST(Scripting, BulkReadsMatchOneGetPerValue)
         }
         kovoClose(crate);
     }
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
 kovo::test::RunResult kovoTool(const kovo::test::Sim& sim, std::vector<std::string> args)
