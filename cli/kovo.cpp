@@ -36,6 +36,8 @@ int main(int argc, char** argv)
     CLI::App app{"kovo: the crate's channels and crate-wide values from a shell, over SNMPv2c", "kovo"};
     app.set_version_flag("--version", "kovo 1.0.0");
     app.require_subcommand(1);
+    app.footer("kovo HOST COMMAND --help explains a command (any HOST will do).\n"
+               "Exit status: 0 done, 1 a failed exchange or a refused value, 2 a command line that cannot be carried out.");
     app.fallthrough();
     std::string host;
     std::string readCommunity, writeCommunity;
