@@ -358,8 +358,8 @@ bool acceptable(kovoCrate* crate, const Object& object, int row, const std::stri
     if (object.type == KOVO_TEXT) {
         const size_t length = value.text != nullptr ? strlen(value.text) : 0;
         if (object.ranged && (static_cast<long>(length) < object.low || static_cast<long>(length) > object.high))
-            return record(crate, KOVO_REFUSED, name, "a text of %zu bytes is outside %ld to %ld bytes, nothing sent",
-                          length, object.low, object.high);
+            return record(crate, KOVO_REFUSED, name, "a text of %lu bytes is outside %ld to %ld bytes, nothing sent",
+                          static_cast<unsigned long>(length), object.low, object.high);
     }
     if (object.type == KOVO_FLOAT &&
         (!std::isfinite(value.number) || std::fabs(value.number) > static_cast<double>(FLT_MAX)))
