@@ -587,12 +587,6 @@ int kovoObjectRows(int object)
     return o ? o->rows : 0;
 }
 
-int kovoObjectLimit(int object)
-{
-    const Object* o = objectAt(object);
-    return o ? o->limit : -1;
-}
-
 /* ---- Gets and sets ---- */
 
 int kovoGet(kovoCrate* crate, int object, int row, kovoValue* value)

@@ -130,9 +130,6 @@ KOVO_CRATE_API const char* kovoObjectName(int object);
 KOVO_CRATE_API int kovoObjectType(int object);
 KOVO_CRATE_API int kovoObjectWritable(int object);
 KOVO_CRATE_API int kovoObjectRows(int object);
-/* For a Float object that the crate bounds per channel (outputVoltage is
- * bounded by outputConfigMaxSenseVoltage), the bounding object; otherwise -1. */
-KOVO_CRATE_API int kovoObjectLimit(int object);
 
 /* ---- Gets and sets: one object per exchange ---- */
 
