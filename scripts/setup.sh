@@ -14,15 +14,28 @@ packages=(
   clang libclang-rt-14-dev
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if ((${#missing[@]})); then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+# Monitoring (tests/monitoring, scripts/monitor.sh): Debian's Prometheus, SNMP
+# exporter (with its generator) and Alertmanager, without the recommended
+# node exporter. Their package scripts may start system instances; the tests
+# and the demo run their own on free loopback ports and never use those.
+monitoring=(prometheus prometheus-snmp-exporter prometheus-alertmanager curl)
+
+# install [APT-OPTION...] -- PACKAGE...: the packages not installed yet.
+install() {
+  local options=() missing=()
+  while [[ $1 != -- ]]; do options+=("$1"); shift; done
+  shift
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if ((${#missing[@]})); then
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq "${options[@]}" "${missing[@]}" >/dev/null
+  fi
+}
+install -- "${packages[@]}"
+install --no-install-recommends -- "${monitoring[@]}"
 
 # Debian's Net-SNMP leaves out the IETF base modules that every SMIv2 module imports.
 # erlang-snmp ships them as text; copy them onto Net-SNMP's (and smilint's) search path
