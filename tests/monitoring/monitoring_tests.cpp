@@ -5,9 +5,8 @@
 // then hold. The rules' "for" durations and the intervals are scaled down to
 // seconds; the expressions are the committed ones.
 #include "kovo_test_support.h"
+#include "monitoring_support.h"
 
-#include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,126 +15,18 @@
 #include <memory>
 #include <regex>
 #include <set>
-#include <sstream>
-#include <thread>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/prctl.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
 using namespace kovo::test;
+using namespace kovo::monitoring;
 using nlohmann::json;
 namespace fs = std::filesystem;
 
 namespace {
 
 const fs::path source = KOVO_SOURCE_DIR;
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// A loopback TCP port nobody listens on now; a server given it may still
-// lose it to another, so a server that cannot start is tried on another.
-int freePort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
-std::string httpGet(const std::string& url, const std::vector<std::string>& query = {})
-{
-    std::vector<std::string> argv{"curl", "-sS", "--max-time", "5", "-G", url};
-    for (const std::string& q : query)
-        argv.insert(argv.end(), {"--data-urlencode", q});
-    return runProgram(argv).out;
-}
-
-// Polls until `done` holds, for at most `seconds`; false if it never did.
-bool waitUntil(const std::function<bool()>& done, double seconds)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    }
-    return true;
-}
-
-// One server of ours (exporter, Prometheus, Alertmanager) on a loopback
-// port, its output in a log file; stopped with the test, and with the test
-// program should that die first.
-struct Server {
-    std::string address;
-    pid_t pid = -1;
-    fs::path log;
-
-    // Starts argv with "{address}" replaced by the server's address, and
-    // waits until `ready` (a path) answers.
-    Server(const std::string& name, const fs::path& dir, std::vector<std::string> argv, const std::string& ready)
-        : log(dir / (name + ".log"))
-    {
-        for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
-            address = "127.0.0.1:" + std::to_string(freePort());
-            std::vector<std::string> args = argv;
-            for (std::string& a : args)
-                a = std::regex_replace(a, std::regex("\\{address\\}"), address);
-            start(args);
-            const bool up = waitUntil([&] { return exited() || !httpGet("http://" + address + ready).empty(); }, 30);
-            if (!up || exited())
-                stop();
-        }
-        if (pid < 0)
-            throw std::runtime_error(name + " did not start:\n" + readFile(log));
-    }
-    ~Server() { stop(); }
-    Server(const Server&) = delete;
-
-    void start(const std::vector<std::string>& args)
-    {
-        pid = fork();
-        if (pid != 0)
-            return;
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-        dup2(fd, 1);
-        dup2(fd, 2);
-        std::vector<char*> raw;
-        for (const std::string& a : args)
-            raw.push_back(const_cast<char*>(a.c_str()));
-        raw.push_back(nullptr);
-        execvp(raw[0], raw.data());
-        _exit(127);
-    }
-    bool exited() { return pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid && ((pid = -1), true); }
-    void stop()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-        pid = -1;
-    }
-};
 
 // The committed text with each `from` replaced by `to`; each must be there.
 std::string substituted(std::string text, const std::vector<std::pair<std::string, std::string>>& changes)
@@ -202,9 +93,8 @@ struct Monitoring {
     // The result vector of an instant query; fails the test if Prometheus refuses it.
     json query(const std::string& expression)
     {
-        const json answer = json::parse(httpGet("http://" + prometheus->address + "/api/v1/query",
-                                                {"query=" + expression}),
-                                        nullptr, false);
+        const json answer =
+            json::parse(httpGet(prometheus->address, "/api/v1/query", {{"query", expression}}), nullptr, false);
         EXPECT_EQ(answer.value("status", ""), "success") << expression << "\n" << answer.dump();
         return answer.contains("data") ? answer["data"]["result"] : json::array();
     }
@@ -213,7 +103,7 @@ struct Monitoring {
     json firing() { return query("ALERTS{alertstate=\"firing\"}"); }
     json received()
     {
-        return json::parse(httpGet("http://" + alertmanager->address + "/api/v2/alerts"), nullptr, false);
+        return json::parse(httpGet(alertmanager->address, "/api/v2/alerts"), nullptr, false);
     }
 };
 
@@ -316,7 +206,7 @@ TEST(Monitoring, ScenariosReachPrometheusAndAlertmanager)
     EXPECT_FALSE(holds(m.firing(), {{"instance", sims[0].address}})) << m.firing().dump(1);
 
     // Every rule evaluates, and every query of the dashboard runs.
-    const json rules = json::parse(httpGet("http://" + m.prometheus->address + "/api/v1/rules"), nullptr, false);
+    const json rules = json::parse(httpGet(m.prometheus->address, "/api/v1/rules"), nullptr, false);
     int evaluated = 0;
     for (const json& group : rules["data"]["groups"])
         for (const json& rule : group["rules"]) {
