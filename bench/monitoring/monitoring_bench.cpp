@@ -161,8 +161,10 @@ Step judgeFleet(std::vector<kovo::test::Sim>& sims, int crates, Server& promethe
         return result.size() == 1 ? std::stod(result[0]["value"][1].get<std::string>()) : -1.0;
     };
     const auto allUp = "count(up{job=\"crate\"} == 1) == " + std::to_string(crates);
-    if (!waitUntil([&] { return query(allUp) == crates; }, 120))
+    if (!waitUntil([&] { return query(allUp) == crates; }, 120)) {
+        std::fprintf(stderr, "fleet of %d crates: not every crate was scraped within 120 s\n", crates);
         return {false, -1};
+    }
     std::this_thread::sleep_for(std::chrono::seconds(31));
     const double longest = query("max(max_over_time(scrape_duration_seconds{job=\"crate\"}[30s]))");
     const double failed = query("count(min_over_time(up{job=\"crate\"}[30s]) == 0) or vector(0)");
