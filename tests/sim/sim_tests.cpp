@@ -408,8 +408,9 @@ TEST(SimSupervision, EachLimitWithEachBehaviour)
                       std::to_string(b.code << 2 * limit.number) + "\n";
             Sim sim = startSim(layout);
             EXPECT_EQ(simCommand(sim, "advance 1"), "ok");
-            if (!limit.at1s.empty())
+            if (!limit.at1s.empty()) {
                 EXPECT_EQ(simCommand(sim, limit.at1s), "ok");
+            }
             EXPECT_EQ(simCommand(sim, "advance 2"), "ok");
             // The others first: they must not wait for channel 1 to be looked at.
             EXPECT_EQ(simCommand(sim, "get outputMeasurementSenseVoltage.101"), b.crateOff ? "ok 2" : "ok 20");
