@@ -67,6 +67,7 @@ run startup library/startup_bench
 run transfers transfers/transfers_bench
 run commands commands/commands_bench
 run sim sim/bench_sim
+run monitoring monitoring/monitoring_bench
 run app_startup app/app_startup_bench lock
 run gui_startup gui/gui_startup_bench lock
 
