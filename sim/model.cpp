@@ -41,10 +41,9 @@ std::uint64_t moves = 0;        // times the model has moved, also by 0 seconds
 double operatingCarry = 0;      // fraction of a second not yet added to the operating times
 
 // What the channel drives toward now: the set voltage while it and the crate
-// are on, else 0. A supervised channel is regulated as a real supply: where
-// its load would draw more than the current limit, the voltage stops where
-// the load draws the limit (its constant-current state). An unsupervised one
-// keeps to the target and shows its current cut at the limit.
+// are on, else 0. Like a real supply, where its load would draw more than the
+// current limit the voltage stops where the load draws the limit (its
+// constant-current state).
 Drive driveOf(const Crate& crate, int index, const Row& channel)
 {
     Drive drive;
@@ -53,9 +52,7 @@ Drive driveOf(const Crate& crate, int index, const Row& channel)
     const auto load = crate.loads.find(index);
     drive.load = load != crate.loads.end() && load->second > 0 ? load->second : 0.0;
     drive.currentLimit = channel[outputCurrent].real;
-    drive.regulated = channel[outputSupervisionBehavior].integer != 0;
-    drive.reach = drive.regulated && drive.load > 0 ? std::min(drive.target, drive.currentLimit * drive.load)
-                                                    : drive.target;
+    drive.reach = drive.load > 0 ? std::min(drive.target, drive.currentLimit * drive.load) : drive.target;
     return drive;
 }
 

@@ -127,7 +127,6 @@ struct Drive {
     double reach = 0;            // where the voltage goes: the target, or less where the load would draw more than the current limit
     double load = 0;             // ohm; 0: no load
     double currentLimit = 0;     // A
-    bool regulated = false;      // supervised (a behaviour other than 0): the current limit holds the voltage down
 };
 
 // The moment a ramp passes one or more limits: seconds after its start, and

@@ -89,11 +89,11 @@ int statusBits(const Drive& drive, float sense, bool limited)
            (sense > reach ? 1 << rampingDownBit : 0) | (limited ? 1 << currentLimitedBit : 0);
 }
 
-// A regulated channel is in its constant-current state once its voltage has
+// A channel is in its constant-current state once its voltage has
 // come to where the load draws the whole current limit, short of the set voltage.
 bool currentLimited(const Drive& drive, float sense)
 {
-    return drive.regulated && drive.on && drive.reach < drive.target && sense >= static_cast<float>(drive.reach);
+    return drive.on && drive.reach < drive.target && sense >= static_cast<float>(drive.reach);
 }
 
 // The failure bits of the limits that the channel's values pass as they stand.
@@ -150,7 +150,7 @@ Crossing nextCrossing(const Drive& drive, const Row& channel, double v, double s
     const double maxCurrent = channel[outputSupervisionMaxCurrent].real;
     if (drive.load > 0 && maxCurrent < drive.currentLimit)
         crossing(maxCurrentLimit, maxCurrent * drive.load);
-    if (drive.regulated && drive.on && drive.reach < drive.target && drive.currentLimit >= maxCurrent)
+    if (drive.on && drive.reach < drive.target && drive.currentLimit >= maxCurrent)
         consider(maxCurrentLimit, ends);
     crossing(maxPowerLimit, voltageAtPower(drive, channel[outputSupervisionMaxPower].real));
     if (drive.on && static_cast<float>(drive.reach) < channel[outputSupervisionMinSenseVoltage].real)

@@ -249,14 +249,15 @@ load = 12.0
     EXPECT_THAT(after.out, HasSubstr("outputMeasurementTerminalVoltage.1 = Opaque: Float: 10.000000 V"));
 
     ASSERT_EQ(simCommand(sim, "advance 1.5"), "ok");
-    EXPECT_EQ(sense(), "ok 24");
-    EXPECT_EQ(simCommand(sim, "get outputStatus.1"), "ok 1");
-    EXPECT_EQ(simCommand(sim, "get outputMeasurementCurrent.1"), "ok 1");   // 2 A limited to 1 A
+    // 24 V would drive 2 A through 12 ohm: the 1 A limit holds it at 12 V.
+    EXPECT_EQ(sense(), "ok 12");
+    EXPECT_EQ(simCommand(sim, "get outputStatus.1"), "ok 513");             // on, current limited
+    EXPECT_EQ(simCommand(sim, "get outputMeasurementCurrent.1"), "ok 1");
 
     // The main switch off brings it down at the fall rate.
     ASSERT_EQ(set(sim, {"sysMainSwitch.0", "i", "0"}).status, 0);
     ASSERT_EQ(simCommand(sim, "advance 2"), "ok");
-    EXPECT_EQ(sense(), "ok 16");
+    EXPECT_EQ(sense(), "ok 4");
     EXPECT_EQ(simCommand(sim, "get outputStatus.1"), "ok 4");                // off, ramping down
     ASSERT_EQ(simCommand(sim, "advance 10"), "ok");
     EXPECT_EQ(sense(), "ok 0");
@@ -429,9 +430,9 @@ TEST(SimSupervision, EachLimitWithEachBehaviour)
         }
 }
 
-// A supervised channel whose load would draw more than its current limit
-// holds the current at the limit and its voltage below the set voltage
-// (bit 9); an unsupervised one keeps the voltage and shows the current cut.
+// A channel whose load would draw more than its current limit holds the
+// current at the limit and its voltage below the set voltage (bit 9),
+// supervised or not.
 // With the current supervised at the limit, raising the set voltage past
 // what the load draws within the limit trips the channel where it gets there.
 TEST(SimSupervision, RaisingTheVoltagePastTheCurrentLimit)
@@ -441,8 +442,8 @@ TEST(SimSupervision, RaisingTheVoltagePastTheCurrentLimit)
         const char* supervision;
         std::vector<std::pair<std::string, std::string>> after;   // command, reply
     } const cases[] = {
-        {"unsupervised", "", {{"advance 5", "ok"}, {"get outputMeasurementSenseVoltage.1", "ok 30"},
-                              {"get outputMeasurementCurrent.1", "ok 1"}, {"get outputStatus.1", "ok 1"}}},
+        {"unsupervised", "", {{"advance 5", "ok"}, {"get outputMeasurementSenseVoltage.1", "ok 24"},
+                              {"get outputMeasurementCurrent.1", "ok 1"}, {"get outputStatus.1", "ok 513"}}},
         {"supervised, current ignored", "outputSupervisionBehavior = 4\n",
          {{"advance 5", "ok"}, {"get outputMeasurementSenseVoltage.1", "ok 24"},
           {"get outputMeasurementCurrent.1", "ok 1"}, {"get outputStatus.1", "ok 513"}}},
