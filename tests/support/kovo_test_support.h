@@ -18,6 +18,9 @@ struct LogEntry {
     std::string name;                  // symbolic instance name, e.g. "outputVoltage.3", "" if unknown
     std::string type;                  // value type of the variable in the request: "NULL", "INTEGER", "OCTET STRING", "OPAQUE FLOAT", ...
     std::string value;                 // the value's bytes in upper-case hex separated by blanks ("41 C1 99 9A"), "" for NULL
+    std::string peer;                  // where the request came from, "udp:127.0.0.1:PORT"
+    long reqid = 0;                    // the request's request-id
+    long request = 0;                  // the request's number in order of arrival, from 1
 };
 
 // A running crate-sim, started for this test by sim-launcher and kept while
@@ -57,6 +60,11 @@ std::string simCommand(Sim& sim, const std::string& line);
 
 // All request log entries so far (the sim flushes each line as it writes it).
 std::vector<LogEntry> simLog(const Sim& sim);
+
+// The entries of the log less the requests that resend an earlier one (the
+// same peer, request-id and PDU): what the client asked for once, however
+// often Net-SNMP had to send it because an answer came late.
+std::vector<LogEntry> firstTries(const std::vector<LogEntry>& log);
 
 // What the sim wrote on its standard error so far.
 std::string simStderr(const Sim& sim);
