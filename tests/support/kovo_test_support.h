@@ -47,7 +47,9 @@ enum class RequestLog { kept, none };
 
 // Starts crate-sim in a fresh temp folder with the given layout text (empty:
 // the built-in default layout) listening on `listen` (empty: a free loopback
-// port), and waits until it is ready. The launcher is the one whose address
+// port; a loopback UDP address only), and waits until it is ready. A crate on
+// a fixed port first waits for that address's lock file, which every test
+// run's crates take. The launcher is the one whose address
 // file KOVO_SIM_LAUNCHER names (CTest's fixture starts it); without that
 // variable, on Linux, a private launcher is started for the test program.
 // Fails the calling test (ADD_FAILURE, then throws) with the sim's stderr if
