@@ -18,7 +18,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 build, source = sys.argv[1], sys.argv[2]
 flags = sys.argv[3].split() if len(sys.argv) > 3 else []
@@ -123,32 +122,17 @@ def stop_sim(sim):
 
 # The lock file that every test run's launcher takes for a crate on a fixed
 # address (tests/support/sim_launcher.cpp), held while `body` runs, so that no
-# other run's crate is there meanwhile; a bounded wait for another holder.
+# other run's crate is there meanwhile.
 def holding_address_lock(host, port, body):
-    path = f"/tmp/kovo-crate-{host}-{port}.lock"
-    try:
-        fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW)
-    except FileNotFoundError:
-        fd = os.open(path, os.O_RDONLY | os.O_CREAT | os.O_NOFOLLOW, 0o644)
-    try:
-        deadline = time.monotonic() + 60
-        while True:
-            try:
-                fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
-                break
-            except BlockingIOError:
-                if time.monotonic() > deadline:
-                    sys.exit(f"udp:{host}:{port} is held by another test run (lock file {path}), still after 60 s")
-                time.sleep(0.1)
+    with open(f"/tmp/kovo-crate-{host}-{port}.lock", "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
         return body()
-    finally:
-        os.close(fd)
 
 
 # The installed program from /, by its full path: its panel file lies beside
 # it, and it reads the main switch of the crate at its compiled-in address,
 # where this test puts a crate of its own. An address off this machine is a
-# real crate, which no test reaches: the program then runs with a null session.
+# real crate, which no test reaches: the program is then not run.
 def check_installed_program(prefix, work):
     host, _, port = crate_address.rpartition(":")
     try:
