@@ -560,7 +560,7 @@ snmpCommunityName = "reader"
 
 TEST(SimLayout, MalformedLayoutsAreRefusedWithFileAndLine)
 {
-    const std::string dir = ::testing::TempDir();
+    const std::string dir = makeTempDir("kovo-layouts");  // a folder of its own: two test runs may meet in /tmp
     struct Case {
         const char* text;
         const char* message;
@@ -596,6 +596,7 @@ TEST(SimLayout, MalformedLayoutsAreRefusedWithFileAndLine)
     const RunResult option = runProgram({std::string(KOVO_BINARY_DIR) + "/sim/crate-sim", "--port", "1"});
     EXPECT_EQ(option.status, 1);
     EXPECT_THAT(option.err, HasSubstr("unknown option \"--port\""));
+    std::filesystem::remove_all(dir);
 }
 
 // --- control channel and odd input ---------------------------------------------
