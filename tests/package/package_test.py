@@ -231,9 +231,9 @@ def main():
         if os.path.isdir(site):
             script = f"import kovo; print(kovo.Crate('{address}').channels[0].name)"
             env = clean_env(work, PYTHONPATH=site)
-            if any(flag.startswith("-fsanitize=") for flag in flags):  # the run-time first, Python's leaks aside
-                env.update(LD_PRELOAD=must(["cc", "-print-file-name=libasan.so"]).stdout.strip(),
-                           ASAN_OPTIONS="detect_leaks=0")
+            if any(flag.startswith("-fsanitize=") for flag in flags):  # the run-times first, Python's leaks aside
+                preload = [must(["c++", "-print-file-name=" + lib]).stdout.strip() for lib in ("libasan.so", "libstdc++.so")]
+                env.update(LD_PRELOAD=" ".join(preload), ASAN_OPTIONS="detect_leaks=0")
             module = run([sys.executable, "-c", script], cwd="/", env=env, timeout=60)
             check(module.returncode == 0 and module.stdout == "U0\n",
                   "the installed Python module did not read the crate", module.stdout + module.stderr)
