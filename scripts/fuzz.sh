@@ -40,29 +40,27 @@ source scripts/netsnmp-source.sh
 # crate's objects come from crate-sim, the system group and the access rules
 # from these) as static archives of position-independent code, for the fuzz
 # targets and the library's shared build alike. Paths are the system's, as in
-# Debian's build, so that the client reads the same configuration. A stamp of
-# version and instrumentation tells a stale prefix.
+# Debian's build, so that the client reads the same configuration.
+netsnmp_configure=(
+  CC=clang "CFLAGS=-O1 -gline-tables-only $instrument" --prefix=/usr --sysconfdir=/etc
+  --with-persistent-directory=/var/lib/snmp --with-logfile=none
+  '--with-mibdirs=$HOME/.snmp/mibs:/usr/share/snmp/mibs:/usr/share/snmp/mibs/iana:/usr/share/snmp/mibs/ietf'
+  --enable-mini-agent --disable-applications --disable-manuals --disable-scripts --disable-mibs
+  --disable-embedded-perl --without-perl-modules --without-openssl --without-rpm
+  --disable-shared --enable-static --with-pic --with-defaults
+)
+
+# Builds the prefix unless its stamp (version and configuration) says it is current.
 build_netsnmp() {
-  local stamp="$netsnmp_version $instrument" stage=$cache/stage
+  local stamp="$netsnmp_version ${netsnmp_configure[*]}" stage=$cache/stage log=$cache/netsnmp-build.log
   [[ -f $prefix/stamp && $(<"$prefix/stamp") == "$stamp" ]] && return
   echo "fuzz: building Net-SNMP $netsnmp_version instrumented into $prefix" >&2
   fetch_netsnmp_source "$cache" "$netsnmp_version"
-  local log=$cache/netsnmp-build.log
-  (
-    cd "$src"
-    ./configure CC=clang CFLAGS="-O1 -gline-tables-only $instrument" --prefix=/usr --sysconfdir=/etc \
-      --with-persistent-directory=/var/lib/snmp --with-logfile=none \
-      --with-mibdirs='$HOME/.snmp/mibs:/usr/share/snmp/mibs:/usr/share/snmp/mibs/iana:/usr/share/snmp/mibs/ietf' \
-      --enable-mini-agent --disable-applications --disable-manuals --disable-scripts --disable-mibs \
-      --disable-embedded-perl --without-perl-modules --without-openssl --without-rpm \
-      --disable-shared --enable-static --with-pic --with-defaults
-    make -C snmplib -j2
-    make -C agent -j2 libs
-    rm -rf "$stage"
-    make installheaders DESTDIR="$stage"
-    make -C snmplib installlibs DESTDIR="$stage"
-    make -C agent installlibs DESTDIR="$stage"
-  ) >"$log" 2>&1 || {
+  # Chained with &&: set -e does not act inside the left side of ||.
+  rm -rf "$stage"
+  (cd "$src" && ./configure "${netsnmp_configure[@]}" &&
+    make -C snmplib -j2 && make -C agent -j2 libs && make installheaders DESTDIR="$stage" &&
+    make -C snmplib installlibs DESTDIR="$stage" && make -C agent installlibs DESTDIR="$stage") >"$log" 2>&1 || {
     echo "fuzz: Net-SNMP did not build; the log is $log:" >&2
     tail -n 20 "$log" >&2
     exit 1
