@@ -1,8 +1,11 @@
 // This file contains the tests of the run-time's calls and of the console
 // front end driven in-process: control values as the program sees them,
 // operator actions line by line and their errors, callbacks and the loop's end.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -253,6 +256,32 @@ TEST(RunTime, StartUpMakesStandardOutputLineBuffered)
     char* argv[] = {const_cast<char*>("test"), nullptr};
     EXPECT_EQ(InitCVIRTEEx(0, argv, nullptr), 1);
     EXPECT_NE(__flbf(stdout), 0);
+}
+
+TEST(RunTime, StartUpOpensDevNullOnStandardDescriptorsTheProgramWasStartedWithout)
+{
+    // In a child, which may close its own descriptors: 0 and 1 closed, 2 kept;
+    // with no display, so that the console front end starts.
+    struct stat null;
+    ASSERT_EQ(stat("/dev/null", &null), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            unsetenv(variable);
+        close(STDIN_FILENO);
+        close(STDOUT_FILENO);
+        char* argv[] = {const_cast<char*>("test"), nullptr};
+        InitCVIRTEEx(0, argv, nullptr);
+        struct stat in, out;
+        const bool filled = fstat(STDIN_FILENO, &in) == 0 && fstat(STDOUT_FILENO, &out) == 0 &&
+                            in.st_rdev == null.st_rdev && out.st_rdev == null.st_rdev &&
+                            (fcntl(STDIN_FILENO, F_GETFL) & O_ACCMODE) == O_RDONLY &&
+                            (fcntl(STDOUT_FILENO, F_GETFL) & O_ACCMODE) == O_WRONLY;
+        _exit(filled ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(RunTime, ConsoleIsChosenWhenAScriptFeedsStandardInputEvenWithADisplay)
