@@ -305,23 +305,22 @@ TEST_F(Accessors, AnswerFromAnotherPortIsNotTheCrates)
     snmp_sess_session(watched)->retries = 0;
     sockaddr_in client{};
     socklen_t size = sizeof client;
-    ASSERT_EQ(getsockname(snmp_sess_transport(watched)->sock, reinterpret_cast<sockaddr*>(&client), &size), 0);
+    getsockname(snmp_sess_transport(watched)->sock, reinterpret_cast<sockaddr*>(&client), &size);
 
     for (const Socket from : {impostorSocket, crateSocket}) {
         netsnmp_pdu* answer = snmp_pdu_create(SNMP_MSG_RESPONSE);
         answer->version = SNMP_VERSION_2c;
         answer->errstat = answer->errindex = 0;
         answer->reqid = snmp_get_next_reqid() + 1;
+        answer->flags |= UCD_MSG_FLAG_FORWARD_ENCODE;  // the bytes from the buffer's start
         const long one = 1;
         snmp_pdu_add_variable(answer, oidChannelSwitch[0], lengthChannelSwitch[0], ASN_INTEGER, &one, sizeof one);
-        size_t capacity = 256, offset = 0;
-        auto* bytes = static_cast<u_char*>(malloc(capacity));
-        ASSERT_EQ(snmp_build(&bytes, &capacity, &offset, snmp_sess_session(watched), answer), 0);
-        const bool forward = answer->flags & UCD_MSG_FLAG_FORWARD_ENCODE;  // else built from the end
-        sendto(from, reinterpret_cast<const char*>(forward ? bytes : bytes + capacity - offset),
-               static_cast<int>(forward ? 256 - capacity : offset), 0, reinterpret_cast<sockaddr*>(&client), size);
-        free(bytes);
+        u_char buffer[256], *bytes = buffer;
+        size_t left = sizeof buffer, offset = 0;
+        ASSERT_EQ(snmp_build(&bytes, &left, &offset, snmp_sess_session(watched), answer), 0);
         snmp_free_pdu(answer);
+        sendto(from, reinterpret_cast<char*>(buffer), static_cast<int>(sizeof buffer - left), 0,
+               reinterpret_cast<sockaddr*>(&client), size);
 
         CaptureStderr();
         const int result = setChannelSwitch(watched, 0, 1);
