@@ -250,21 +250,16 @@ TEST_F(Console, PanelThatIsNotDisplayedTakesNoOperatorActions)
     DiscardPanel(hidden);
 }
 
-TEST(RunTime, StartUpMakesStandardOutputLineBuffered)
+TEST(RunTime, StartUpMakesStandardOutputLineBufferedAndOpensDevNullOnClosedStandardDescriptors)
 {
     char* argv[] = {const_cast<char*>("test"), nullptr};
     EXPECT_EQ(InitCVIRTEEx(0, argv, nullptr), 1);
     EXPECT_NE(__flbf(stdout), 0);
-}
 
-TEST(RunTime, StartUpOpensDevNullOnStandardDescriptorsTheProgramWasStartedWithout)
-{
-    // In a child, which may close its own: 0 and 1 closed.
-    const pid_t child = fork();
+    const pid_t child = fork();  // which may close its own descriptors 0 and 1
     if (child == 0) {
         close(STDIN_FILENO);
         close(STDOUT_FILENO);
-        char* argv[] = {const_cast<char*>("test"), nullptr};
         InitCVIRTEEx(0, argv, nullptr);
         struct stat in, out, null;
         _exit(stat("/dev/null", &null) || fstat(STDIN_FILENO, &in) || fstat(STDOUT_FILENO, &out) ||

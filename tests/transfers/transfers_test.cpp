@@ -201,12 +201,7 @@ TEST(TransferResponses, OnlyVariablesAboutTheObjectCountAndTheLastAcceptedOneWin
     const oid asked[] = {1, 3, 6, 1, 4, 1, 32473, 1, 2, 2, 1, 9, 1};
     const size_t length = std::size(asked);
     const oid longer[] = {1, 3, 6, 1, 4, 1, 32473, 1, 2, 2, 1, 9, 1, 0};
-    struct Variable {
-        const oid* name;
-        size_t length;
-        u_char type;
-        double value;
-    };
+    struct Variable { const oid* name; size_t length; u_char type; double value; };
     struct Row {
         const char* what;
         std::vector<Variable> variables;
