@@ -100,17 +100,24 @@ TORVAN_SNMP_API char* snmpGetString(HSNMP m_sessp, const oid* parameter, size_t 
 
 /* ---- Accessors: one get or set of one crate object each ---- */
 
-#define GET(function, result, transfer, Object) \
-    TORVAN_SNMP_API result function(HSNMP m_sessp);
-#define GET_ROW(function, result, transfer, Object, index, rows) \
-    TORVAN_SNMP_API result function(HSNMP m_sessp, int index);
-#define SET(function, result, transfer, Object, type) \
-    TORVAN_SNMP_API result function(HSNMP m_sessp, type value);
-#define SET_ROW(function, result, transfer, Object, index, rows, type) \
-    TORVAN_SNMP_API result function(HSNMP m_sessp, int index, type value);
-#define SET_CONST(function, result, transfer, Object, constant) \
-    TORVAN_SNMP_API result function(HSNMP m_sessp);
 #include "accessors.def"
+#define TORVAN_SNMP_DECLARE_GET(function, result, transfer, Object) \
+    TORVAN_SNMP_API result function(HSNMP m_sessp);
+#define TORVAN_SNMP_DECLARE_GET_ROW(function, result, transfer, Object, index, rows) \
+    TORVAN_SNMP_API result function(HSNMP m_sessp, int index);
+#define TORVAN_SNMP_DECLARE_SET(function, result, transfer, Object, type) \
+    TORVAN_SNMP_API result function(HSNMP m_sessp, type value);
+#define TORVAN_SNMP_DECLARE_SET_ROW(function, result, transfer, Object, index, rows, type) \
+    TORVAN_SNMP_API result function(HSNMP m_sessp, int index, type value);
+#define TORVAN_SNMP_DECLARE_SET_CONST(function, result, transfer, Object, constant) \
+    TORVAN_SNMP_API result function(HSNMP m_sessp);
+TORVAN_SNMP_ACCESSORS(TORVAN_SNMP_DECLARE_GET, TORVAN_SNMP_DECLARE_GET_ROW, TORVAN_SNMP_DECLARE_SET,
+                      TORVAN_SNMP_DECLARE_SET_ROW, TORVAN_SNMP_DECLARE_SET_CONST)
+#undef TORVAN_SNMP_DECLARE_GET
+#undef TORVAN_SNMP_DECLARE_GET_ROW
+#undef TORVAN_SNMP_DECLARE_SET
+#undef TORVAN_SNMP_DECLARE_SET_ROW
+#undef TORVAN_SNMP_DECLARE_SET_CONST
 
 #ifdef __cplusplus
 }

@@ -3,7 +3,7 @@
  * module and translates every catalogued name into its object identifier once,
  * so that no name is parsed again while the program runs.
  *
- * The rows come from catalogue.def: the same table defines the globals, drives
+ * The rows come from catalogue.def's table: the same table defines the globals, drives
  * the translation loop and supplies each row's failure message.
  */
 #include <cstdint>
@@ -20,8 +20,6 @@
 #endif
 
 #include "catalogue.h"
-
-#define NOT_TRANSLATED nullptr
 
 /* The identifier tables take about 26 MB, nearly every 4 KiB page of which
  * SnmpInit writes once. On Linux with GCC they lie in one section of their
@@ -41,15 +39,17 @@ CATALOGUE_MARKER oid catalogueStart[1];
 }
 
 /* The globals: name texts, identifiers and their lengths, all static and zeroed. */
-#define SCALAR(name, Object, text, message)             \
+#define DEFINE_SCALAR(name, Object, text, message)      \
     const char* S_##name = text;                        \
     CATALOGUE_STORAGE oid oid##Object[OID_CAPACITY];    \
     size_t length##Object;
-#define TABLE(name, Object, text, rows, translated, message) \
-    const char* S_##name##Base = text;                       \
-    CATALOGUE_STORAGE oid oid##Object[rows][OID_CAPACITY];   \
+#define DEFINE_TABLE(name, Object, text, rows, translated, message) \
+    const char* S_##name##Base = text;                              \
+    CATALOGUE_STORAGE oid oid##Object[rows][OID_CAPACITY];          \
     size_t length##Object[rows];
-#include "catalogue.def"
+TORVAN_SNMP_CATALOGUE(DEFINE_SCALAR, DEFINE_TABLE)
+#undef DEFINE_SCALAR
+#undef DEFINE_TABLE
 
 namespace {
 
@@ -66,13 +66,13 @@ struct Row {
     const char* message;
 };
 
-#define SCALAR(name, Object, text, message) \
+#define SCALAR_ROW(name, Object, text, message) \
     {S_##name, oid##Object, &length##Object, 0, 1, message},
-#define TABLE(name, Object, text, rows, translated, message) \
+#define TABLE_ROW(name, Object, text, rows, translated, message) \
     {S_##name##Base, &oid##Object[0][0], length##Object, rows, translated, message},
-const Row catalogue[] = {
-#include "catalogue.def"
-};
+const Row catalogue[] = {TORVAN_SNMP_CATALOGUE(SCALAR_ROW, TABLE_ROW)};
+#undef SCALAR_ROW
+#undef TABLE_ROW
 
 /* Translates one entry: sets its length to the capacity, as get_node expects,
  * and logs the row's message when the name does not resolve.
@@ -183,7 +183,7 @@ int SnmpInit(void)
     Row rows[sizeof catalogue / sizeof catalogue[0]];
     int count = 0;
     for (const Row& row : catalogue)
-        if (row.message != NOT_TRANSLATED)
+        if (row.message != TORVAN_SNMP_NOT_TRANSLATED)
             rows[count++] = row;
     for (int first = 0; first < count;) {
         int last = first + 1;

@@ -4,8 +4,8 @@
  * accessors read them; a client may pass them to the typed transfers, but
  * never writes them.
  */
-#ifndef CATALOGUE_H
-#define CATALOGUE_H
+#ifndef TORVAN_SNMP_CATALOGUE_H
+#define TORVAN_SNMP_CATALOGUE_H
 
 #include "TORVAN_SNMP.h"
 
@@ -13,18 +13,21 @@
 extern "C" {
 #endif
 
-#define SCALAR(name, Object, text, message) \
-    TORVAN_SNMP_API extern const char* S_##name;          \
-    TORVAN_SNMP_API extern oid oid##Object[OID_CAPACITY]; \
-    TORVAN_SNMP_API extern size_t length##Object;
-#define TABLE(name, Object, text, rows, translated, message) \
-    TORVAN_SNMP_API extern const char* S_##name##Base;          \
-    TORVAN_SNMP_API extern oid oid##Object[rows][OID_CAPACITY]; \
-    TORVAN_SNMP_API extern size_t length##Object[rows];
 #include "catalogue.def"
+#define TORVAN_SNMP_DECLARE_SCALAR(name, Object, text, message) \
+    TORVAN_SNMP_API extern const char* S_##name;                \
+    TORVAN_SNMP_API extern oid oid##Object[OID_CAPACITY];       \
+    TORVAN_SNMP_API extern size_t length##Object;
+#define TORVAN_SNMP_DECLARE_TABLE(name, Object, text, rows, translated, message) \
+    TORVAN_SNMP_API extern const char* S_##name##Base;                           \
+    TORVAN_SNMP_API extern oid oid##Object[rows][OID_CAPACITY];                  \
+    TORVAN_SNMP_API extern size_t length##Object[rows];
+TORVAN_SNMP_CATALOGUE(TORVAN_SNMP_DECLARE_SCALAR, TORVAN_SNMP_DECLARE_TABLE)
+#undef TORVAN_SNMP_DECLARE_SCALAR
+#undef TORVAN_SNMP_DECLARE_TABLE
 
 #ifdef __cplusplus
 }
 #endif
 
-#endif /* CATALOGUE_H */
+#endif /* TORVAN_SNMP_CATALOGUE_H */

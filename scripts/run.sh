@@ -4,8 +4,8 @@
 # executable's folder; the simulated crate stops when the program ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/setup.sh
-bash scripts/build.sh
+bash scripts/setup.sh >&2   # the program's standard output stays its own
+bash scripts/build.sh >&2
 build=$(pwd)/${KOVO_BUILD_DIR:-build}
 
 ready=$(mktemp -u)

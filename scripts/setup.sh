@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Brings a Debian 12 machine (as root) to the state the build, the program and the
-# tests need: packages, the IETF base MIB modules Net-SNMP expects to find, and a
-# Net-SNMP client configuration that loads no default module list. Idempotent.
+# Brings a Debian 12 machine to the state the build, the program and the tests
+# need: packages, the IETF base MIB modules Net-SNMP expects to find, and a
+# Net-SNMP client configuration that loads no default module list. Idempotent:
+# it looks first and changes only what is missing, so on a machine already set
+# up it changes nothing and needs no root. Without root it says what it could
+# not do and goes on, and the build or the tests then name what they lack.
 set -euo pipefail
 
 packages=(
@@ -13,43 +16,80 @@ packages=(
   python3 python3-matplotlib
   clang libclang-rt-14-dev
 )
+ietf=/usr/share/snmp/mibs/ietf
+conf=/etc/snmp/snmp.conf
+certs=/var/lib/snmp/cert_indexes
+
+root=false
+[[ $(id -u) == 0 ]] && root=true
+
+# Runs a step that needs root, or says that it was skipped.
+as_root() {
+  local what=$1
+  shift
+  if $root; then
+    "$@"
+  else
+    echo "setup: not root, so not done: $what" >&2
+  fi
+}
 
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
-if ((${#missing[@]})); then
+install_packages() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq "${missing[@]}" >/dev/null
+}
+if ((${#missing[@]})); then
+  as_root "install ${missing[*]}" install_packages
 fi
 
-# Debian's Net-SNMP leaves out the IETF base modules that every SMIv2 module imports.
-# erlang-snmp ships them as text; copy them onto Net-SNMP's (and smilint's) search path
-# only where they are missing, so an administrator's own copies are left alone.
-ietf=/usr/share/snmp/mibs/ietf
-erl_mibs=$(dirname "$(dpkg -L erlang-snmp | grep '/mibs/SNMPv2-SMI.mib$' | head -n1)")
-mkdir -p "$ietf"
-for m in SNMPv2-SMI SNMPv2-TC SNMPv2-CONF; do
-  if ! ls "$ietf/$m" "$ietf/$m".* >/dev/null 2>&1; then
+# Debian's Net-SNMP leaves out the IETF base modules that every SMIv2 module
+# imports. erlang-snmp ships them as text; a module counts as present under its
+# bare name or with any extension, so an administrator's own copies stay.
+has_module() {
+  compgen -G "$ietf/$1" >/dev/null || compgen -G "$ietf/$1.*" >/dev/null
+}
+copy_modules() {
+  local erl_mibs m
+  erl_mibs=$(dirname "$(dpkg -L erlang-snmp | grep '/mibs/SNMPv2-SMI.mib$' | head -n1)")
+  mkdir -p "$ietf"
+  for m in "$@"; do
     cp "$erl_mibs/$m.mib" "$ietf/$m.txt"
-  fi
+  done
+}
+modules=()
+for m in SNMPv2-SMI SNMPv2-TC SNMPv2-CONF; do
+  has_module "$m" || modules+=("$m")
 done
+if ((${#modules[@]})); then
+  as_root "copy ${modules[*]} into $ietf" copy_modules "${modules[@]}"
+fi
 
 # Net-SNMP's compiled-in default module list names modules Debian does not ship;
 # the client configuration must say "mibs :" or every start prints "Cannot find module".
-conf=/etc/snmp/snmp.conf
-mkdir -p /etc/snmp
+no_default_mibs() {
+  mkdir -p "$(dirname "$conf")"
+  printf 'mibs :\n' >>"$conf"
+}
 if ! grep -Eq '^[[:space:]]*mibs[[:space:]]*:[[:space:]]*$' "$conf" 2>/dev/null; then
-  printf 'mibs :\n' >> "$conf"
+  as_root "add \"mibs :\" to $conf" no_default_mibs
 fi
 
 # Net-SNMP makes its certificate index folder on first use and says so on
 # standard error; making it here keeps the program's first start quiet.
-mkdir -p /var/lib/snmp/cert_indexes
+if [[ ! -d $certs ]]; then
+  as_root "make $certs" mkdir -p "$certs"
+fi
 
 # A comma-decimal locale for the tests that prove printed numbers ignore it.
-if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
+make_locale() {
   sed -i 's/^# *de_DE.UTF-8 UTF-8/de_DE.UTF-8 UTF-8/' /etc/locale.gen
   locale-gen >/dev/null
+}
+if ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf8$'; then
+  as_root "generate the locale de_DE.UTF-8" make_locale
 fi

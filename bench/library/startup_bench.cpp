@@ -31,8 +31,6 @@ extern char** environ;
 
 namespace {
 
-#define NOT_TRANSLATED nullptr
-
 // The names SnmpInit translates, in its order.
 std::vector<std::string> catalogueNames()
 {
@@ -43,12 +41,12 @@ std::vector<std::string> catalogueNames()
     };
 #define SCALAR(name, Object, text, message) {text, 0, 1, message},
 #define TABLE(name, Object, text, rows, translated, message) {text, rows, translated, message},
-    const Row rows[] = {
-#include "catalogue.def"
-    };
+    const Row rows[] = {TORVAN_SNMP_CATALOGUE(SCALAR, TABLE)};
+#undef SCALAR
+#undef TABLE
     std::vector<Row> kept;
     for (const Row& row : rows)
-        if (row.message != NOT_TRANSLATED)
+        if (row.message != TORVAN_SNMP_NOT_TRANSLATED)
             kept.push_back(row);
     std::vector<std::string> names;
     for (size_t first = 0; first < kept.size();) {

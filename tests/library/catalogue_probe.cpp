@@ -24,9 +24,9 @@ struct Entry {
 
 #define SCALAR(name, Object, text, message) {#Object, oid##Object, &length##Object, 1},
 #define TABLE(name, Object, text, rows, translated, message) {#Object, &oid##Object[0][0], length##Object, rows},
-const Entry entries[] = {
-#include "catalogue.def"
-};
+const Entry entries[] = {TORVAN_SNMP_CATALOGUE(SCALAR, TABLE)};
+#undef SCALAR
+#undef TABLE
 
 void printEntry(const char* request)
 {

@@ -2,8 +2,9 @@
 # package_test.py: This file contains the test of the installed package, seen
 # as its users see it: the tree installed into a temporary prefix; the shared
 # library's dynamic symbols against the declarations of its installed headers;
-# a small C program built through pkg-config and through find_package in a
-# CMake project of its own (shared and static library), each run against the installed
+# a small C program built through pkg-config, through find_package in a CMake
+# project of its own (shared and static library) and with the source tree taken
+# in through add_subdirectory, each run against the installed
 # crate-sim (a get and a float set round trip); and the installed program,
 # started from / by its full path, finding its panel file and the MIB module.
 #
@@ -57,6 +58,10 @@ def installed_files(prefix):
                  "lib/cmake/TORVAN_SNMP/TORVAN_SNMPConfigVersion.cmake",
                  "share/snmp/mibs/TORVAN-CRATE-MIB.txt", "bin/kovo_uir", "bin/kovo_uir.uir", "bin/crate-sim"]:
         check(os.path.exists(os.path.join(prefix, name)), "not installed: " + name)
+    desktop = os.path.join(prefix, "share/applications/kovo_uir.desktop")
+    exec_line = f'Exec="{prefix}/bin/kovo_uir"'
+    check(os.path.exists(desktop) and exec_line in open(desktop).read().splitlines(),
+          "the desktop entry does not start the program under the prefix", exec_line)
     soname = run(["objdump", "-p", os.path.join(prefix, "lib/libTORVAN_SNMP.so")]).stdout
     check("SONAME               libTORVAN_SNMP.so.1" in soname, "soname is not libTORVAN_SNMP.so.1", soname)
 
@@ -137,11 +142,21 @@ def main():
               "-DCMAKE_C_FLAGS=" + " ".join(flags), "-DCMAKE_EXE_LINKER_FLAGS=" + " ".join(flags)])
         must(["cmake", "--build", folder])
 
+    # The source tree taken in by a project of its own through add_subdirectory:
+    # the library under its package name, and none of the tree's tests.
+    embedded = os.path.join(work, "embedding-consumer")
+    must(["cmake", "-S", consumer, "-B", embedded, "-DCONSUMER_KOVO_SOURCE=" + source,
+          "-DCMAKE_C_FLAGS=" + " ".join(flags), "-DCMAKE_CXX_FLAGS=" + " ".join(flags),
+          "-DCMAKE_EXE_LINKER_FLAGS=" + " ".join(flags), "-DCMAKE_SHARED_LINKER_FLAGS=" + " ".join(flags)])
+    must(["cmake", "--build", embedded, "--target", "consumer", "-j", str(os.cpu_count() or 1)])
+    check(not os.path.exists(os.path.join(embedded, "kovo/tests")), "an embedding project got the tree's tests")
+
     sim, address = start_sim(prefix, work)
     try:
         check_consumer("pkg-config", os.path.join(work, "pc-consumer"), address,
                        clean_env(work, LD_LIBRARY_PATH=os.path.join(prefix, "lib")))
         check_consumer("find_package", os.path.join(work, "cmake-consumer/consumer"), address, clean_env(work))
+        check_consumer("add_subdirectory", os.path.join(embedded, "consumer"), address, clean_env(work))
         # Linked statically, the library's code lies in a program outside the
         # prefix, with no MIB folder relative to it: the user names it.
         mibs = os.path.join(prefix, "share/snmp/mibs") + ":/usr/share/snmp/mibs/ietf"

@@ -74,9 +74,12 @@ struct Accessor {
 #define SET_CONST(function, result, transfer, Object, constant)                                  \
     {#function, #Object, #transfer, oid##Object, &length##Object, 0, true, "01",                 \
      [](HSNMP h, int) { return outcome(function(h)); }},
-const Accessor accessors[] = {
-#include "accessors.def"
-};
+const Accessor accessors[] = {TORVAN_SNMP_ACCESSORS(GET, GET_ROW, SET, SET_ROW, SET_CONST)};
+#undef GET
+#undef GET_ROW
+#undef SET
+#undef SET_ROW
+#undef SET_CONST
 
 // The catalogue's MIB name text of each object, to name the instance a row stands for.
 struct Named {
@@ -85,9 +88,7 @@ struct Named {
 };
 #define SCALAR(name, Object, text, message) {#Object, text},
 #define TABLE(name, Object, text, rows, translated, message) {#Object, text},
-const Named catalogueTexts[] = {
-#include "catalogue.def"
-};
+const Named catalogueTexts[] = {TORVAN_SNMP_CATALOGUE(SCALAR, TABLE)};
 #undef SCALAR
 #undef TABLE
 
