@@ -11,7 +11,8 @@
  * transfers' own value helpers (values.h).
  *
  * Net-SNMP operations relied on: init_snmp, get_node, get_tree, snmp_sess_init,
- * snmp_sess_open, snmp_error, snmp_sess_close, snmp_pdu_create,
+ * snmp_sess_open (through the library's opening that takes answers only from
+ * the crate), snmp_error, snmp_sess_close, snmp_pdu_create,
  * snmp_add_null_var, snmp_pdu_add_variable, snmp_sess_synch_response (which
  * takes over the request whatever the outcome), snmp_sess_error,
  * snmp_oid_compare, snmpv2c GETBULK with non-repeaters 0, snmp_free_pdu.
@@ -32,6 +33,7 @@
 #include "catalogue.h"
 #include "catalogue_load.h"
 #include "kovo_crate.h"
+#include "session_open.h"
 #include "values.h"
 
 using namespace torvan_values;
@@ -507,7 +509,7 @@ kovoCrate* kovoOpen(const char* host, const char* readCommunity_, const char* wr
         session.timeout = timeout * 1e6 < static_cast<double>(LONG_MAX) ? static_cast<long>(timeout * 1e6) : LONG_MAX;
     if (retries >= 0)
         session.retries = retries;
-    void* handle = snmp_sess_open(&session);  // copies what it keeps
+    void* handle = torvan_session::openFromCrate(&session);  // copies what it keeps; answers only from the crate
     if (handle == nullptr) {
         char* text = nullptr;
         int liberr = 0, syserr = 0;

@@ -7,9 +7,11 @@
  * types that TORVAN-CRATE-MIB gives the objects (Float as a double).
  *
  * It stands beside TORVAN_SNMP.h and changes nothing of it. It prints nothing
- * on standard output or standard error itself (Net-SNMP's own warnings, such
- * as a MIB file it cannot parse, go where Net-SNMP logs them): every failure
- * is told through a result and the session's outcome. Every function that talks to the crate
+ * on standard output: every failure is told through a result and the
+ * session's outcome. Standard error carries only Net-SNMP's own warnings
+ * (such as a MIB file it cannot parse) and a note of each datagram dropped
+ * because it came from elsewhere than the crate: a session takes answers only
+ * from the crate's own address and port. Every function that talks to the crate
  * blocks for its exchanges; a session is used by one thread at a time.
  *
  * Objects are named by their MIB names ("outputVoltage", "sysMainSwitch"),

@@ -43,12 +43,6 @@ netsnmp_pdu* makeRequest(const char* transfer, const oid* parameter, size_t leng
     return request;
 }
 
-/* True for the value types that hold a number the transfers accept. */
-bool isNumber(u_char type)
-{
-    return type == ASN_OPAQUE_FLOAT || type == ASN_OPAQUE_DOUBLE || type == ASN_INTEGER;
-}
-
 /* The number a variable of a numeric type holds; false for any other type. */
 bool numberOf(const netsnmp_variable_list& vars, double* number)
 {

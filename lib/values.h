@@ -24,9 +24,6 @@ struct SetValue {
  * community. NULL (with the reason on standard error) when out of memory. */
 netsnmp_pdu* makeRequest(const char* transfer, const oid* parameter, size_t length, const SetValue* set);
 
-/* True for the value types that hold a number the transfers accept. */
-bool isNumber(u_char type);
-
 /* The number a variable of a numeric type holds; false for any other type. */
 bool numberOf(const netsnmp_variable_list& vars, double* number);
 

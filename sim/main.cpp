@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <getopt.h>
+#include <strings.h>
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
@@ -42,6 +43,18 @@ enum class Parsed { run, help, version, bad };
 // address as they open it (the Unix one removes the file it names), so they
 // must never be handed one, and with its transport named Net-SNMP does not
 // guess one.
+// True for the names of Net-SNMP's other transports: "tcp:1161" names a TCP
+// port, not a UDP host called "tcp", and is refused as such.
+bool transportName(const std::string& host)
+{
+    static const char* const names[] = {"tcp", "tcp6", "tcpv6", "tcpipv6", "unix", "ssh", "tls", "tlstcp",
+                                        "dtls", "dtlsudp", "ipx", "aal5pvc", "pvc", "callback", "alias", "std"};
+    for (const char* name : names)
+        if (strcasecmp(host.c_str(), name) == 0)
+            return true;
+    return false;
+}
+
 bool udpAddress(std::string& address)
 {
     std::string rest = address;
@@ -60,7 +73,7 @@ bool udpAddress(std::string& address)
         const std::string port = colon == std::string::npos ? "" : rest.substr(colon + 1);
         const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
         if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos || host.empty() ||
-            (!bracketed && host.find_first_of(":[]") != std::string::npos))
+            (!bracketed && host.find_first_of(":[]") != std::string::npos) || transportName(host))
             return false;
         transport = bracketed ? "udp6:" : "udp:";
     }

@@ -836,6 +836,7 @@ TEST(SimCommandLine, HelpAndVersionOnStandardOutputBadOptionsAndOtherTransportsR
         {{"--listen", "tcp:127.0.0.1:0"}, 1, "^$", "^crate-sim: --listen tcp:127.0.0.1:0: only UDP is served"},
         {{"--listen", "unix:" + socket}, 1, "^$", "^crate-sim: --listen unix:[^ ]*: only UDP is served"},
         {{"--listen", socket}, 1, "^$", "^crate-sim: --listen /[^ ]*: only UDP is served"},
+        {{"--listen", "tcp:1161"}, 1, "^$", "^crate-sim: --listen tcp:1161: only UDP is served"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0] + (c.args.size() > 1 ? " " + c.args[1] : ""));
