@@ -25,8 +25,11 @@ mkdir -p "$cache" "$prefix/bin" "$prefix/lib/pkgconfig"
 
 step() { printf '== windows (%ds): %s\n' "$SECONDS" "$*" >&2; }
 
+# The window tests need Xvfb (the Linux set-up brings it and XTest's headers);
+# the program's icon is drawn with rsvg-convert and ImageMagick, which with
+# xdotool also serve scripts/screenshot-windows.sh.
 install_packages() {
-  local packages=(mingw-w64 wine wine64 dpkg-dev) missing=() p
+  local packages=(mingw-w64 wine wine64 dpkg-dev xvfb librsvg2-bin imagemagick xdotool) missing=() p
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
@@ -152,14 +155,14 @@ linux_tools() {
   bash scripts/build.sh >/dev/null
 }
 
-# dist/kovo-windows-x64.zip: the program and its panel file, the library as a
+# dist/kovo-windows-x64.zip: the program (and its console twin) and its panel file, the library as a
 # DLL with its import library and headers (Net-SNMP's, which ours include,
 # among them), the DLLs they load, the MIB modules in mibs/, and a README.
 pack() {
   local stage=$build/package name=kovo-windows-x64 dll
   rm -rf "$stage" && mkdir -p "$stage/$name/include" "$stage/$name/lib"
   local top=$stage/$name
-  cp "$build/app/kovo_uir.exe" "$build/app/kovo_uir.uir" "$build/lib/TORVAN_SNMP.dll" "$top/"
+  cp "$build/app/kovo_uir.exe" "$build/app/kovo_uir_console.exe" "$build/app/kovo_uir.uir" "$build/lib/TORVAN_SNMP.dll" "$top/"
   for dll in libnetsnmp-40.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
     cp "$prefix/bin/$dll" "$top/"
   done
@@ -181,7 +184,7 @@ start_wine
 linux_tools
 
 step "cross-building kovo"
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKOVO_GUI=OFF \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKOVO_GUI=ON \
   -DKOVO_SIM_BUILD_DIR="$linux_build" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 

@@ -13,8 +13,9 @@ constexpr LONG lineLimit = 100000;                // keeps a long session's memo
 
 // A stream's bytes may end inside a UTF-8 sequence: that tail waits for the rest.
 std::string pending[2];
-bool atLineStart = true;  // the pane's text ends with a line end (or is empty)
+bool pendingLineEnd;      // the last text ended a line: the break is added with the next text
 bool lastError;           // the last text came from standard error
+bool empty = true;
 HFONT paneFont;
 
 // The pane's character cell, in pixels.
@@ -132,8 +133,9 @@ HWND createOutputPane(HWND parent, int id, int dpi)
 
     pending[0].clear();
     pending[1].clear();
-    atLineStart = true;
+    pendingLineEnd = false;
     lastError = false;
+    empty = true;
     return pane;
 }
 
@@ -158,11 +160,16 @@ void paneAppend(HWND pane, const std::vector<CapturedText>& texts)
         std::wstring decoded = paragraphs(decode(pending[text.error], text.bytes));
         if (decoded.empty())
             continue;
-        // A line begun on one stream is ended before the other stream's text.
-        if (!atLineStart && text.error != lastError)
+        // A line begun on one stream is ended before the other stream's text;
+        // the pane's last line is never an empty one.
+        bool lineEnd = pendingLineEnd || (!empty && text.error != lastError);
+        pendingLineEnd = decoded.back() == L'\r';
+        if (pendingLineEnd)
+            decoded.pop_back();
+        if (lineEnd)
             decoded.insert(decoded.begin(), L'\r');
         insertAtEnd(pane, decoded, text.error);
-        atLineStart = decoded.back() == L'\r';
+        empty = false;
         lastError = text.error;
     }
     keepBounded(pane);
