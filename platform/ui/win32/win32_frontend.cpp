@@ -23,6 +23,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <future>
@@ -73,7 +74,9 @@ std::deque<Action> actions;
 /* ---- GUI thread ---- */
 
 std::map<int, HWND> windows;  // by panel handle
-int panePanel;                // the panel whose window holds the pane; 0 when none does
+// The panel whose window holds the pane; 0 when none does. Written by the GUI
+// thread, read by the loop thread while it waits for a discard.
+std::atomic<int> panePanel;
 std::string busyText;         // the status line's text while an action runs
 
 // Called on an output reader's thread.
@@ -237,7 +240,8 @@ void showPanel(const UiPanel* panel)
 void discardPanel(const UiPanel* panel)
 {
     // The pane's window goes: from now on the program writes to its streams directly.
-    captureStop();
+    if (panel->handle == panePanel)
+        captureStop();
     SendMessageW(messenger, discardRequest, 0, reinterpret_cast<LPARAM>(&panel->handle));
 }
 
