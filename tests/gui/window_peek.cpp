@@ -52,15 +52,8 @@ std::string nameOf(HWND hwnd)
     wchar_t kind[64] = L"";
     GetClassNameW(hwnd, kind, 64);
     std::wstring type = kind;
-    if (type == L"Button") {
-        std::string text = textOf(hwnd), name;
-        for (size_t i = 0; i < text.size(); ++i) {
-            if (text[i] == '&' && i + 1 < text.size())
-                ++i;  // "&&" shows as "&"
-            name += text[i];
-        }
-        return name;
-    }
+    if (type == L"Button")
+        return textOf(hwnd);
     if (type == L"Edit")
         return textOf(GetWindow(hwnd, GW_HWNDPREV));  // the label made just before the field
     if (type.rfind(L"RichEdit", 0) == 0)
@@ -81,9 +74,7 @@ std::vector<HWND> children()
 
 void find(const std::string& title)
 {
-    int size = MultiByteToWideChar(CP_UTF8, 0, title.data(), static_cast<int>(title.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(size), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, title.data(), static_cast<int>(title.size()), wide.data(), size);
+    std::wstring wide(title.begin(), title.end());  // titles here are ASCII
     for (int waited = 0; waited < 60000; waited += 20) {
         window = FindWindowW(nullptr, wide.c_str());
         if (window != nullptr && IsWindowVisible(window)) {

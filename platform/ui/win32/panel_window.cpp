@@ -499,6 +499,13 @@ HWND createPanelWindow(const PanelView& view, bool withPane)
     return hwnd;
 }
 
+void destroyPanelWindow(HWND window)
+{
+    if (Window* w = state(window))
+        w->busy = true;  // as when busy: the focus leaving a field commits nothing
+    DestroyWindow(window);
+}
+
 void showValue(HWND window, int control, const std::string& value)
 {
     Window* w = state(window);

@@ -45,6 +45,9 @@ bool registerPanelWindow(HINSTANCE instance);
  * status line; NULL when it cannot be made. */
 HWND createPanelWindow(const PanelView& view, bool withPane);
 
+/* Removes the window; a field it holds commits nothing as the focus leaves it. */
+void destroyPanelWindow(HWND window);
+
 /* Shows the control's value without raising any action; a numeric field's
  * refused text is replaced. */
 void showValue(HWND window, int control, const std::string& value);

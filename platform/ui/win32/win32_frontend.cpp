@@ -133,7 +133,7 @@ void discard(int panel)
         paneAppend(windowPane(window), captureTake(false));
         panePanel = 0;
     }
-    DestroyWindow(window);
+    destroyPanelWindow(window);
 }
 
 void done(const Done& result)
