@@ -139,10 +139,23 @@ copy_runtime
 # fast; the prefix's service processes keep the standard streams of the first
 # Windows program, so that one has all three on /dev/null (or CTest, which runs
 # the test programs to list their tests while building, waits for them).
+#
+# Wine's desktop process starts with the first program that needs it and
+# draws every window of the session through the driver it could load then:
+# started without a display, no window could ever be shown. A private X server
+# for the session gives it one (the window tests show theirs on X servers of
+# their own), and a wineserver left from an earlier session is ended first.
 start_wine() {
   export WINEPREFIX=$cache/wine WINEDEBUG=-all
-  wineserver -p 2>/dev/null || true  # one may run already for this prefix
-  trap 'wineserver -k 2>/dev/null || true' EXIT
+  wineserver -k 2>/dev/null || true
+  local ready
+  ready=$(mktemp -u) && mkfifo "$ready"
+  Xvfb -displayfd 3 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
+  xvfb=$!
+  read -r display <"$ready" && rm -f "$ready"
+  export DISPLAY=:$display
+  wineserver -p
+  trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
   # Making the prefix, Wine would offer to fetch .NET and HTML run-times no program of ours uses.
   WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd /c exit </dev/null >/dev/null 2>&1
 }
