@@ -9,8 +9,8 @@
 # Environment: KOVO_BENCH_REPETITIONS (default 5), KOVO_BENCH_MIN_TIME
 # (seconds per repetition, default 0.5).
 #
-# The benchmarks that use the program's compiled-in crate address (port 1161)
-# take the lock that the test suites share, so they never meet a test run.
+# The benchmarks drive builds of the program whose crate addresses are the
+# benchmark build tree's own, so they never meet a test run's crates.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,9 +36,9 @@ loads=()
 failed=()
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
-# run NAME PROGRAM [LOCK]: one benchmark program, all its benchmarks.
+# run NAME PROGRAM: one benchmark program, all its benchmarks.
 run() {
-  local name=$1 program=$build/bench/$2 lock=${3:-}
+  local name=$1 program=$build/bench/$2
   if [[ ! -x $program ]]; then
     echo "bench.sh: $program was not built; $name skipped" >&2
     return
@@ -50,11 +50,7 @@ run() {
                  "--benchmark_enable_random_interleaving=true"
                  "--benchmark_out=$out/$name.json" "--benchmark_out_format=json")
   local status=0
-  if [[ -n $lock ]]; then
-    flock /tmp/kovo-ctest.lock "${command[@]}" >&2 || status=$?
-  else
-    "${command[@]}" >&2 || status=$?
-  fi
+  "${command[@]}" >&2 || status=$?
   if [[ $status -ne 0 ]]; then
     echo "bench.sh: $name failed with exit status $status" >&2
     failed+=("$name")
@@ -67,8 +63,9 @@ run startup library/startup_bench
 run transfers transfers/transfers_bench
 run commands commands/commands_bench
 run sim sim/bench_sim
-run app_startup app/app_startup_bench lock
-run gui_startup gui/gui_startup_bench lock
+run monitoring monitoring/monitoring_bench
+run app_startup app/app_startup_bench
+run gui_startup gui/gui_startup_bench
 
 # The machine the figures were taken on.
 {

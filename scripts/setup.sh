@@ -34,17 +34,33 @@ as_root() {
   fi
 }
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+# Monitoring (tests/monitoring, scripts/monitor.sh): Debian's Prometheus, SNMP
+# exporter (with its generator) and Alertmanager, without the recommended
+# node exporter. Their package scripts may start system instances; the tests
+# and the demo run their own on free loopback ports and never use those.
+monitoring=(prometheus prometheus-snmp-exporter prometheus-alertmanager curl)
+
+# The packages of the arguments that are not installed yet, one a line.
+not_installed() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || echo "$p"
+  done
+}
+mapfile -t missing < <(not_installed "${packages[@]}")
+mapfile -t missing_monitoring < <(not_installed "${monitoring[@]}")
 install_packages() {
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
-  apt-get install -y -qq "${missing[@]}" >/dev/null
+  if ((${#missing[@]})); then
+    apt-get install -y -qq "${missing[@]}" >/dev/null
+  fi
+  if ((${#missing_monitoring[@]})); then
+    apt-get install -y -qq --no-install-recommends "${missing_monitoring[@]}" >/dev/null
+  fi
 }
-if ((${#missing[@]})); then
-  as_root "install ${missing[*]}" install_packages
+if ((${#missing[@]} + ${#missing_monitoring[@]})); then
+  as_root "install ${missing[*]} ${missing_monitoring[*]}" install_packages
 fi
 
 # Debian's Net-SNMP leaves out the IETF base modules that every SMIv2 module

@@ -100,7 +100,7 @@ std::string setCommand(const std::vector<std::string>& words)
     if (!value)
         return "\"" + words[2] + "\" is no value for " + words[1];
     *stored = *value;
-    deriveValues(simulation.crate);
+    noteWrite(simulation.crate, object, index);
     return "ok";
 }
 

@@ -68,18 +68,29 @@ void storeValue(Row& row, Object object, const toml::node& node)
     }
 }
 
+// A channel's hardware as the layout gives it beside its objects: the load
+// on its output and its module's temperature limit.
+struct Hardware {
+    double* load;
+    int* maxTemperature;
+};
+
 // Applies the object keys of one entry to a row; `extra` lists the keys that
 // the entry itself understands, which are skipped here.
 void storeValues(Row& row, Record record, const toml::table& entry, std::initializer_list<std::string_view> extra,
-                 const std::string& section, double* load = nullptr)
+                 const std::string& section, const Hardware* hardware = nullptr)
 {
     for (auto&& [key, node] : entry) {
         if (std::find(extra.begin(), extra.end(), key.str()) != extra.end())
             continue;
-        if (load && key.str() == "load") {
-            *load = readNumber(node, "load");
-            if (!std::isfinite(*load) || *load < 0)     // NaN would make every current NaN
+        if (hardware && key.str() == "load") {
+            *hardware->load = readNumber(node, "load");
+            if (!std::isfinite(*hardware->load) || *hardware->load < 0)     // NaN would make every current NaN
                 throw LayoutError(node, "\"load\" must be a finite number, not negative");
+            continue;
+        }
+        if (hardware && key.str() == "maxTemperature") {
+            *hardware->maxTemperature = readInteger(node, "maxTemperature", -128, 127);
             continue;
         }
         const Object object = objectNamed(key.str());
@@ -115,6 +126,11 @@ const toml::node& required(const toml::table& entry, const char* key, const std:
     return *node;
 }
 
+int& maxTemperatureEntry(Crate& crate, int index)
+{
+    return crate.maxTemperatures.try_emplace(index, defaultMaxTemperature).first->second;
+}
+
 // [[slot]]: a module's channels, replacing whatever the slot held before.
 void readSlot(Crate& crate, const toml::table& entry)
 {
@@ -129,12 +145,14 @@ void readSlot(Crate& crate, const toml::table& entry)
         throw LayoutError(*names, "\"names\" must name each of the slot's " + std::to_string(count) + " channels");
     std::erase_if(crate.channels, [&](const auto& c) { return (c.first - 1) / 100 == slot; });
     std::erase_if(crate.loads, [&](const auto& c) { return (c.first - 1) / 100 == slot; });
+    std::erase_if(crate.maxTemperatures, [&](const auto& c) { return (c.first - 1) / 100 == slot; });
     for (int channel = 0; channel < count; ++channel) {
         const int index = 100 * slot + channel + 1;
         addChannel(crate, index, names ? readText((*names)[channel], "names") : "U" + std::to_string(index - 1));
         Row& row = crate.channels[index];
         const std::string name = row[outputName].text;
-        storeValues(row, Record::channel, entry, {"slot", "channels", "names"}, "[[slot]]", &crate.loads[index]);
+        const Hardware hardware{&crate.loads[index], &maxTemperatureEntry(crate, index)};
+        storeValues(row, Record::channel, entry, {"slot", "channels", "names"}, "[[slot]]", &hardware);
         if (names)
             row[outputName].text = name;
     }
@@ -156,8 +174,9 @@ void readChannel(Crate& crate, const toml::table& entry)
         throw LayoutError(entry, "[[channel]] takes \"index\" or \"slot\" and \"channel\", not both");
     if (!crate.channels.count(index))
         addChannel(crate, index, "U" + std::to_string(index - 1));
+    const Hardware hardware{&crate.loads[index], &maxTemperatureEntry(crate, index)};
     storeValues(crate.channels[index], Record::channel, entry, {"index", "slot", "channel"}, "[[channel]]",
-                &crate.loads[index]);
+                &hardware);
 }
 
 // [[sensor]], [[fan]], [[community]]: one row by its index, added or changed.
@@ -274,6 +293,7 @@ Crate startingCrate(const toml::table& layout)
     if (name == "empty") {
         crate.channels.clear();
         crate.loads.clear();
+        crate.maxTemperatures.clear();
         crate.sensors.clear();
         crate.fans.clear();
     }
@@ -303,6 +323,7 @@ void readLayout(const toml::table& layout)
     each("fan", [&](const toml::table& e) { readRow(crate, Record::fan, e, "[[fan]]", 6); });
     each("community", [&](const toml::table& e) { readCommunity(crate, e); });
     each("fault", readFault);
+    noteSupervision(crate);
     deriveValues(crate);
     simulation.crate = std::move(crate);
 }

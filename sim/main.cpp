@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <getopt.h>
+#include <strings.h>
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
@@ -35,6 +36,50 @@ const char* const optionHelp =
     "Control commands are read from standard input, one a line; \"help\" lists them.\n";
 
 enum class Parsed { run, help, version, bad };
+
+// Names the transport of a UDP address given bare ("HOST:PORT" becomes
+// "udp:HOST:PORT", "[HOST]:PORT" "udp6:[HOST]:PORT"); false for any other
+// address. Decided from the text alone: Net-SNMP's other transports act on an
+// address as they open it (the Unix one removes the file it names), so they
+// must never be handed one, and with its transport named Net-SNMP does not
+// guess one.
+// True for the names of Net-SNMP's other transports: "tcp:1161" names a TCP
+// port, not a UDP host called "tcp", and is refused as such.
+bool transportName(const std::string& host)
+{
+    static const char* const names[] = {"tcp", "tcp6", "tcpv6", "tcpipv6", "unix", "ssh", "tls", "tlstcp",
+                                        "dtls", "dtlsudp", "ipx", "aal5pvc", "pvc", "callback", "alias", "std"};
+    for (const char* name : names)
+        if (strcasecmp(host.c_str(), name) == 0)
+            return true;
+    return false;
+}
+
+bool udpAddress(std::string& address)
+{
+    std::string rest = address;
+    std::string transport;
+    for (const char* prefix : {"udp:", "udp6:"})
+        if (address.rfind(prefix, 0) == 0) {
+            transport = prefix;
+            rest = address.substr(transport.size());
+        }
+    if (rest.empty() || rest.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                               "0123456789.-_:[]%") != std::string::npos)
+        return false;
+    if (transport.empty()) {
+        const auto colon = rest.rfind(':');
+        const std::string host = colon == std::string::npos ? "" : rest.substr(0, colon);
+        const std::string port = colon == std::string::npos ? "" : rest.substr(colon + 1);
+        const bool bracketed = host.size() > 2 && host.front() == '[' && host.back() == ']';
+        if (port.empty() || port.find_first_not_of("0123456789") != std::string::npos || host.empty() ||
+            (!bracketed && host.find_first_of(":[]") != std::string::npos) || transportName(host))
+            return false;
+        transport = bracketed ? "udp6:" : "udp:";
+    }
+    address = transport + rest;
+    return true;
+}
 
 Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
 {
@@ -139,6 +184,8 @@ int main(int argc, char** argv)
     case Parsed::run:
         break;
     }
+    if (!udpAddress(options.listen))
+        return fail("--listen " + options.listen + ": only UDP is served, give udp:HOST:PORT or udp6:[HOST]:PORT", "");
     catchSignals();
     sim::wallSeconds();     // the clock of the model and the log starts now
 

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace sim {
 
@@ -39,17 +40,31 @@ double modelTime = 0;           // seconds the model has moved since the start
 std::uint64_t moves = 0;        // times the model has moved, also by 0 seconds
 double operatingCarry = 0;      // fraction of a second not yet added to the operating times
 
-// The sense voltage `seconds` after it was `v`: toward the set voltage at the
-// rise or fall rate while the channel and the crate are on, toward 0 at the
-// fall rate otherwise. The direction cannot change before the target is
-// reached, so one step of any length is exact.
-double rampedVoltage(const Row& channel, bool crateOn, double v, double seconds)
+// What the channel drives toward now: the set voltage while it and the crate
+// are on, else 0. Like a real supply, where its load would draw more than the
+// current limit the voltage stops where the load draws the limit (its
+// constant-current state).
+Drive driveOf(const Crate& crate, int index, const Row& channel)
 {
-    const bool on = crateOn && channel[outputSwitch].integer == 1;
-    const double target = on ? channel[outputVoltage].real : 0.0;
-    const double rate = std::max(0.0f, on && v < target ? channel[outputVoltageRiseRate].real
-                                                        : channel[outputVoltageFallRate].real);
-    return v < target ? std::min(target, v + rate * seconds) : std::max(target, v - rate * seconds);
+    Drive drive;
+    drive.on = crate.rampsCrateOn && channel[outputSwitch].integer == 1;
+    drive.target = drive.on ? channel[outputVoltage].real : 0.0;
+    const auto load = crate.loads.find(index);
+    drive.load = load != crate.loads.end() && load->second > 0 ? load->second : 0.0;
+    drive.currentLimit = channel[outputCurrent].real;
+    drive.reach = drive.load > 0 ? std::min(drive.target, drive.currentLimit * drive.load) : drive.target;
+    return drive;
+}
+
+// The sense voltage `seconds` after it was `v`: toward where the channel
+// drives at the rise rate, or at the fall rate when it comes down. The
+// direction cannot change before that point is reached, so one step of any
+// length is exact.
+double rampedVoltage(const Row& channel, const Drive& drive, double v, double seconds)
+{
+    const double rate = std::max(0.0f, drive.on && v < drive.reach ? channel[outputVoltageRiseRate].real
+                                                                    : channel[outputVoltageFallRate].real);
+    return v < drive.reach ? std::min(drive.reach, v + rate * seconds) : std::max(drive.reach, v - rate * seconds);
 }
 
 Ramp& rampOf(Crate& crate, int index)
@@ -59,36 +74,151 @@ Ramp& rampOf(Crate& crate, int index)
     return crate.ramps[static_cast<std::size_t>(index)];
 }
 
-// Brings one channel to the model's present under the main switch `crateOn`.
-// Its ramp restarts here, so that a write that follows (set voltage, switch,
-// rates) takes effect from now on. The measured values are rewritten only if
-// the model has moved since they were last written, so values that a frozen
-// model or a direct set gave stay until then. The status bits follow.
-void settle(Crate& crate, int index, Row& channel, bool crateOn)
+int maxTemperatureOf(const Crate& crate, int index)
+{
+    const auto limit = crate.maxTemperatures.find(index);
+    return limit != crate.maxTemperatures.end() ? limit->second : defaultMaxTemperature;
+}
+
+// Moves a channel's ramp on to model time `to` and writes its measured values
+// from it: the terminal voltage equals the sense voltage, the current is what
+// the load draws, at most the current limit.
+void moveRamp(Crate& crate, int index, Row& channel, double to)
 {
     Ramp& ramp = rampOf(crate, index);
+    const Drive drive = driveOf(crate, index, channel);
+    ramp.start = rampedVoltage(channel, drive, ramp.start, to - ramp.since);
+    ramp.since = to;
+    const auto v = static_cast<float>(ramp.start);
+    const double current = drive.load > 0 ? v / drive.load : 0.0;
+    channel[outputMeasurementSenseVoltage].real = v;
+    channel[outputMeasurementTerminalVoltage].real = v;
+    channel[outputMeasurementCurrent].real = currentLimited(drive, v) ? channel[outputCurrent].real
+                                             : static_cast<float>(std::min(current, drive.currentLimit));
+    ramp.shown = v;
+    ramp.moves = moves;
+}
+
+void settle(Crate& crate, int index, Row& channel, double until);
+
+// Switches the crate off at model time `at`, as the supervision of channel
+// `index` asks: every other channel is brought to that moment first, so that
+// it has run with the crate on until then.
+void switchCrateOff(Crate& crate, int index, double at)
+{
+    if (crate.scalars[sysMainSwitch].integer == 0)
+        return;
+    crate.scalars[sysMainSwitch].integer = 0;
+    for (auto& [other, row] : crate.channels)
+        if (other != index)
+            settle(crate, other, row, at);
+    crate.rampsCrateOn = false;
+    crate.scalars[sysStatus].integer = 0;
+}
+
+// Switches off every channel of the module (slot) that holds channel `index`
+// at model time `at`.
+void switchModuleOff(Crate& crate, int index, double at)
+{
+    const int first = (index - 1) / 100 * 100 + 1;
+    for (auto it = crate.channels.lower_bound(first); it != crate.channels.end() && it->first < first + 100; ++it) {
+        if (it->first != index)
+            settle(crate, it->first, it->second, at);
+        it->second[outputSwitch].integer = 0;
+    }
+}
+
+// Latches the failure bits of limits that channel `index` passed at model
+// time `at`, and does what its behaviour says for them.
+void trip(Crate& crate, int index, Row& channel, int failures, double at)
+{
+    rampOf(crate, index).failures |= failures;
+    const Actions actions = actionsFor(channel, failures);
+    if (actions.channelOff)
+        channel[outputSwitch].integer = 0;
+    if (actions.moduleOff)
+        switchModuleOff(crate, index, at);
+    if (actions.crateOff)
+        switchCrateOff(crate, index, at);
+}
+
+// When channel `index` next passes a limit, as the model stands: at once if
+// its values pass one now, else where its ramp crosses one before model time
+// `until`; infinity if it passes none by then.
+double nextTrip(Crate& crate, int index, const Row& channel, double until)
+{
+    const Ramp& ramp = rampOf(crate, index);
+    const Drive drive = driveOf(crate, index, channel);
+    if (passedLimits(drive, channel, maxTemperatureOf(crate, index)) & ~ramp.failures)
+        return ramp.since;
+    if (ramp.moves == moves && ramp.since >= until)
+        return std::numeric_limits<double>::infinity();
+    const Crossing c = nextCrossing(drive, channel, ramp.start, until - ramp.since, ramp.failures);
+    return c.bits ? ramp.since + c.after : std::numeric_limits<double>::infinity();
+}
+
+// Brings one channel to model time `until` (not before where it stands).
+// Its ramp restarts there, so that a write that follows (set voltage, switch,
+// rates) takes effect from then on. The measured values are rewritten only if
+// the model has moved since they were last written, so values that a frozen
+// model or a direct set gave stay until then. On the way, each limit the
+// channel passes latches its failure bit and its behaviour is carried out at
+// that moment; every pass latches a bit not latched before, so the steps are
+// few. The status bits follow.
+void settle(Crate& crate, int index, Row& channel, double until)
+{
+    {
+        Ramp& ramp = rampOf(crate, index);
+        const float sense = channel[outputMeasurementSenseVoltage].real;
+        if (sense != ramp.shown) {
+            ramp.start = sense;
+            ramp.shown = sense;
+        }
+    }
+    for (;;) {
+        Ramp& ramp = rampOf(crate, index);
+        const Drive drive = driveOf(crate, index, channel);
+        until = std::max(until, ramp.since);
+        if (const int passed = passedLimits(drive, channel, maxTemperatureOf(crate, index)) & ~ramp.failures) {
+            trip(crate, index, channel, passed, ramp.since);
+            continue;
+        }
+        if (ramp.moves == moves && ramp.since >= until)
+            break;
+        const Crossing c = nextCrossing(drive, channel, ramp.start, until - ramp.since, ramp.failures);
+        const double at = c.bits ? std::min(until, ramp.since + c.after) : until;
+        moveRamp(crate, index, channel, at);
+        if (c.bits)
+            trip(crate, index, channel, c.bits, at);
+    }
+    const Drive drive = driveOf(crate, index, channel);
     const float sense = channel[outputMeasurementSenseVoltage].real;
-    if (sense != ramp.shown) {
-        ramp.start = sense;
-        ramp.shown = sense;
+    channel[outputStatus].integer = statusBits(drive, sense, currentLimited(drive, sense)) | rampOf(crate, index).failures;
+}
+
+// Carries out, in the order they happen up to the model's present, the trips
+// of the channels whose supervision can switch other channels or the crate
+// off: those cannot wait until the channel is next looked at, as the channels
+// they switch off may be looked at first.
+void superviseWide(Crate& crate)
+{
+    for (std::size_t step = 0; step <= 8 * crate.wide.size(); ++step) {
+        double first = std::numeric_limits<double>::infinity();
+        int who = 0;
+        for (const int index : crate.wide) {
+            const auto row = crate.channels.find(index);
+            if (row == crate.channels.end())
+                continue;
+            const double at = nextTrip(crate, index, row->second, modelTime);
+            if (at < first) {
+                first = at;
+                who = index;
+            }
+        }
+        if (!(first <= modelTime))
+            return;
+        settle(crate, who, crate.channels[who], first);
     }
-    ramp.start = rampedVoltage(channel, crateOn, ramp.start, modelTime - ramp.since);
-    ramp.since = modelTime;
-    if (ramp.moves != moves) {
-        const auto v = static_cast<float>(ramp.start);
-        const auto load = crate.loads.find(index);
-        const double current = load != crate.loads.end() && load->second > 0 ? v / load->second : 0.0;
-        channel[outputMeasurementSenseVoltage].real = v;
-        channel[outputMeasurementTerminalVoltage].real = v;
-        channel[outputMeasurementCurrent].real =
-            static_cast<float>(std::min(current, static_cast<double>(channel[outputCurrent].real)));
-        ramp.shown = v;
-        ramp.moves = moves;
-    }
-    const bool on = crateOn && channel[outputSwitch].integer == 1;
-    const float target = on ? channel[outputVoltage].real : 0.0f;
-    const float v = channel[outputMeasurementSenseVoltage].real;
-    channel[outputStatus].integer = (on ? 1 : 0) | (v < target ? 2 : 0) | (v > target ? 4 : 0);
 }
 
 // Moves the model clock. Channels follow when they are next looked at, so a
@@ -215,7 +345,7 @@ Value* findValue(Crate& crate, Object object, int index)
     if (row == table->end())
         return nullptr;
     if (table == &crate.channels)
-        settle(crate, index, row->second, crate.rampsCrateOn);
+        settle(crate, index, row->second, modelTime);
     return &row->second[object];
 }
 
@@ -285,15 +415,17 @@ void advanceModel(double seconds)
 // Recomputes the objects that follow from others: the crate's status and
 // counts; the channels' status bits follow when a channel is looked at. A
 // change of the main switch restarts every ramp at the present, each from
-// where the old switch state had brought it.
+// where the old switch state had brought it (a trip on the way may switch
+// the crate off again). Trips that reach beyond their channel are carried out.
 void deriveValues(Crate& crate)
 {
-    const bool crateOn = crate.scalars[sysMainSwitch].integer == 1;
-    if (crateOn != crate.rampsCrateOn) {
+    if ((crate.scalars[sysMainSwitch].integer == 1) != crate.rampsCrateOn) {
         for (auto& [index, channel] : crate.channels)
-            settle(crate, index, channel, crate.rampsCrateOn);
-        crate.rampsCrateOn = crateOn;
+            settle(crate, index, channel, modelTime);
+        crate.rampsCrateOn = crate.scalars[sysMainSwitch].integer == 1;
     }
+    superviseWide(crate);
+    const bool crateOn = crate.scalars[sysMainSwitch].integer == 1;
     crate.scalars[sysStatus].integer = crateOn ? 1 : 0;
     crate.scalars[outputNumber].integer = static_cast<int32_t>(crate.channels.size());
     crate.scalars[sensorNumber].integer = static_cast<int32_t>(crate.sensors.size());
@@ -337,7 +469,35 @@ void applyWrite(Crate& crate, Object object, int index, const Value& value)
         return;
     }
     *findValue(crate, object, index) = value;
+    noteWrite(crate, object, index);
+}
+
+// What a value stored into the model (by a set or a control command) brings
+// about beyond itself: switching a channel on clears its latched failure
+// bits, so that it trips again if the cause persists; a behaviour that can
+// switch other channels off puts the channel among those supervised at every
+// move. Derived values follow.
+void noteWrite(Crate& crate, Object object, int index)
+{
+    if (object == outputSwitch && crate.channels.count(index) && crate.channels[index][outputSwitch].integer == 1)
+        rampOf(crate, index).failures = 0;
+    if (object == outputSupervisionBehavior && crate.channels.count(index)) {
+        if (switchesOthers(crate.channels[index]))
+            crate.wide.insert(index);
+        else
+            crate.wide.erase(index);
+    }
     deriveValues(crate);
+}
+
+// Finds the channels supervised at every move anew, after a layout has set
+// the behaviours.
+void noteSupervision(Crate& crate)
+{
+    crate.wide.clear();
+    for (const auto& [index, channel] : crate.channels)
+        if (switchesOthers(channel))
+            crate.wide.insert(index);
 }
 
 }  // namespace sim

@@ -1,7 +1,8 @@
 // requestlog.cpp: This file contains the simulator's request log: one JSON
-// line per variable of every request received, with the time, PDU type,
-// community, peer address, identifier, instance name, value type and the
-// value's bytes, and once the request is answered the response's error
+// line per variable of every request received, with the time, the request's
+// number in order of arrival and its request-id, the PDU type, community,
+// peer address, identifier, instance name, value type and the value's
+// bytes, and once the request is answered the response's error
 // status and index and the values answered for the variable, as Net-SNMP's
 // tools print them. A request's lines are written when its fate is known:
 // answered, dropped, or refused for its community.
@@ -30,6 +31,7 @@ struct Pending {
     std::vector<nlohmann::json> lines;
 };
 std::list<Pending> pending;
+long requestsReceived = 0;
 
 const char* pduName(int command)
 {
@@ -207,6 +209,8 @@ void logRequest(const netsnmp_pdu* pdu)
     for (const netsnmp_variable_list* vb = pdu->variables; vb; vb = vb->next_variable)
         request.lines.push_back({
             {"time", time},
+            {"request", requestsReceived + 1},
+            {"reqid", pdu->reqid},
             {"pdu", pduName(pdu->command)},
             {"community", community},
             {"peer", request.peer},
@@ -216,6 +220,7 @@ void logRequest(const netsnmp_pdu* pdu)
             {"value", hexValue(vb)},
         });
     pending.push_back(std::move(request));
+    ++requestsReceived;
 }
 
 // Writes the lines of the request that a datagram leaving the agent answers,

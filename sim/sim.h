@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,21 +56,29 @@ using Row = std::array<Value, objectCount>;   // one instance of every object; a
 
 // One channel's sense voltage in closed form: `start` volts at model time
 // `since`; its value at a later time follows from the channel's switch, set
-// voltage and rates, which have not changed since `since`.
+// voltage, current limit, load and rates, which have not changed since
+// `since`. With it, the failure bits the channel's supervision has latched.
 struct Ramp {
     double start = 0;
     double since = 0;
     float shown = 0;            // the sense voltage last seen in the row; another one there was set directly
     std::uint64_t moves = 0;    // the model's move count when the row's measured values were last written
+    int failures = 0;           // outputStatus failure bits latched since the channel was last switched on
 };
 
 struct Crate {
     Row scalars;
     std::map<int, Row> channels, sensors, communities, fans;   // by MIB index
     std::map<int, double> loads;                               // channel load resistance, ohm
+    std::map<int, int> maxTemperatures;                        // channel module's temperature limit, degrees Celsius
     std::vector<Ramp> ramps;                                   // by channel MIB index
+    std::set<int> wide;                                        // channels whose supervision can switch others off
     bool rampsCrateOn = false;                                 // the main switch the ramps run under
 };
+
+// The temperature limit of a channel's module when the layout gives none: the
+// top of the MIB's temperature range, which no reading passes.
+constexpr int defaultMaxTemperature = 127;
 
 enum class Mode { live, manual, frozen };
 
@@ -110,6 +119,28 @@ double numberOf(Kind kind, const Value& value);
 std::map<int, Row>* tableOf(Crate& crate, Record record);
 Value* findValue(Crate& crate, Object object, int index);   // a channel's values brought up to the model's time
 
+// What a channel drives toward at present, from its settings, its load and
+// the crate's main switch.
+struct Drive {
+    bool on = false;             // the crate and the channel are on
+    double target = 0;           // the set voltage while on, else 0
+    double reach = 0;            // where the voltage goes: the target, or less where the load would draw more than the current limit
+    double load = 0;             // ohm; 0: no load
+    double currentLimit = 0;     // A
+};
+
+// The moment a ramp passes one or more limits: seconds after its start, and
+// the failure bits of the limits passed then.
+struct Crossing {
+    double after;
+    int bits;
+};
+
+// What the behaviour asks for when limits are passed.
+struct Actions {
+    bool channelOff = false, moduleOff = false, crateOff = false;
+};
+
 // the crate model (model.cpp)
 Row newRow(Record record);
 void addChannel(Crate& crate, int index, std::string name);
@@ -120,6 +151,8 @@ void advanceModel(double seconds);
 void deriveValues(Crate& crate);
 int checkWrite(Crate& crate, Object object, int index, const Value& value);
 void applyWrite(Crate& crate, Object object, int index, const Value& value);
+void noteWrite(Crate& crate, Object object, int index);
+void noteSupervision(Crate& crate);
 
 // faults (faults.cpp)
 std::string parseFault(const std::vector<std::string>& words, Fault& fault);
@@ -127,6 +160,15 @@ const Fault* findFault(bool set, Object object, int index);
 void answerAbout(netsnmp_variable_list* vb, int mode);
 int clearFaults(std::string_view target);
 const char* typeName(int asnType);
+
+// supervision (supervision.cpp)
+extern const int failureBits;                   // the outputStatus bits that latch
+int statusBits(const Drive& drive, float sense, bool limited);
+bool currentLimited(const Drive& drive, float sense);
+int passedLimits(const Drive& drive, const Row& channel, int maxTemperature);
+Crossing nextCrossing(const Drive& drive, const Row& channel, double v, double span, int latched);
+Actions actionsFor(const Row& channel, int failures);
+bool switchesOthers(const Row& channel);
 
 // layout (layout.cpp)
 bool loadLayout(const std::string& path, std::string& error);

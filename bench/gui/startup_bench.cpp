@@ -25,8 +25,8 @@ std::string display;
 std::string runtimeFolder;
 pid_t simulator = -1;
 
-const std::string program = KOVO_BINARY_DIR "/app/kovo_uir";
-const std::string programFolder = KOVO_BINARY_DIR "/app";
+const std::string programFolder = KOVO_BENCH_FOLDER;
+const std::string program = programFolder + "/gui_bench_kovo_uir";
 const std::string mibDirs = "MIBDIRS=" KOVO_BINARY_DIR "/mib:/usr/share/snmp/mibs/ietf";
 
 double secondsSince(std::chrono::steady_clock::time_point start)
@@ -113,7 +113,7 @@ int main(int argc, char** argv)
     }
     kovo::test::Sim sim;
     try {
-        sim = kovo::test::startSim("", "udp:127.0.0.1:1161", kovo::test::RequestLog::none);
+        sim = kovo::test::startSim("", "udp:" KOVO_BENCH_ADDRESS, kovo::test::RequestLog::none);
     } catch (const std::exception& e) {
         fprintf(stderr, "gui_startup_bench: %s\n", e.what());
         stopChild(&server);

@@ -12,7 +12,7 @@ RunResult runApp(const std::string& input, const std::string& program, const std
     return runProgram({program}, input, cwd);
 }
 
-std::vector<std::string> sessionOutput(const std::vector<std::string>& commandLines)
+std::vector<std::string> sessionOutput(const std::vector<std::string>& commandLines, const std::string& address)
 {
     std::vector<std::string> expected = {
         "*** Initialise SNMP ***",
@@ -21,7 +21,7 @@ std::vector<std::string> sessionOutput(const std::vector<std::string>& commandLi
         "Ps Serial Number: psSerialNumber.0",
         "*** Initialise SNMP done ***",
         "The Winsock 2.2 dll was found okay",
-        "SNMP session for host \"127.0.0.1:1161\" opened",
+        "SNMP session for host \"" + address + "\" opened",
     };
     expected.insert(expected.end(), commandLines.begin(), commandLines.end());
     expected.push_back("SNMP session closed");
@@ -31,7 +31,7 @@ std::vector<std::string> sessionOutput(const std::vector<std::string>& commandLi
 std::vector<std::string> requests(const Sim& sim, size_t from)
 {
     std::vector<std::string> result;
-    std::vector<LogEntry> log = simLog(sim);
+    std::vector<LogEntry> log = firstTries(simLog(sim));
     for (size_t i = from; i < log.size(); ++i) {
         const LogEntry& e = log[i];
         result.push_back(e.pdu == "SET" ? e.pdu + " " + e.name + " " + e.type + " " + e.value : e.pdu + " " + e.name);

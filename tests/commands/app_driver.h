@@ -1,8 +1,8 @@
 // app_driver.h: This file contains what the end-to-end tests of the operator's
-// commands share: running the built program through its console front end
-// against the simulated crate on the program's compiled-in address, the
-// program's own start-up and shut-down lines, and the request log reduced to
-// what a test compares.
+// commands share: running a build of the program through its console front
+// end against the simulated crate on the address compiled into that build,
+// the program's own start-up and shut-down lines, and the request log reduced
+// to what a test compares.
 #pragma once
 
 #include <string>
@@ -12,21 +12,25 @@
 
 namespace kovo::test {
 
-// The address compiled into the program under test, for the simulator.
-inline const char* const crateListen = "udp:127.0.0.1:1161";
+// The build of the program the tests drive, with a crate address of this
+// build tree's own compiled in, and that address for the simulator.
+inline const char* const testApp = KOVO_TEST_APP_DIR "/commands_kovo_uir";
+inline const char* const crateListen = "udp:" KOVO_TEST_APP_ADDRESS;
 
-// Runs the program (by default the application build) in the folder that
-// holds its panel file, with the operator's actions as its standard input.
-RunResult runApp(const std::string& input, const std::string& program = KOVO_BINARY_DIR "/app/kovo_uir",
-                 const std::string& cwd = KOVO_BINARY_DIR "/app");
+// Runs the program (by default the tests' build) in the folder that holds its
+// panel file, with the operator's actions as its standard input.
+RunResult runApp(const std::string& input, const std::string& program = testApp,
+                 const std::string& cwd = KOVO_TEST_APP_DIR);
 
-// The whole standard output of a run in which the session opens and the
-// commands print commandLines: the library's start-up lines, then those, then
-// the session's close.
-std::vector<std::string> sessionOutput(const std::vector<std::string>& commandLines);
+// The whole standard output of a run in which the session opens (to the
+// crate at `address`) and the commands print commandLines: the library's
+// start-up lines, then those, then the session's close.
+std::vector<std::string> sessionOutput(const std::vector<std::string>& commandLines,
+                                       const std::string& address = KOVO_TEST_APP_ADDRESS);
 
-// The request log from entry `from` on, one text per variable: "GET name" for
-// a get, "SET name TYPE HEX" for a set, e.g. "SET outputSwitch.3 INTEGER 01".
+// The requests the crate received, each once however often it was resent,
+// from entry `from` on, one text per variable: "GET name" for a get, "SET
+// name TYPE HEX" for a set, e.g. "SET outputSwitch.3 INTEGER 01".
 std::vector<std::string> requests(const Sim& sim, size_t from = 0);
 
 // The gets of the 32 channel names in walk order, each followed by what

@@ -101,7 +101,7 @@ TEST(ChannelCommands, CrateSwitchReportsTheStateReadBack)
     // A crate that refuses to switch off reports the state it kept.
     ASSERT_EQ(simCommand(sim, "set sysMainSwitch.0 1"), "ok");
     ASSERT_EQ(simCommand(sim, "fault sysMainSwitch.0 set error notWritable"), "ok");
-    size_t before = simLog(sim).size();
+    size_t before = requests(sim).size();
     run = runApp("set CRATE_SWITCH 1\n");
     EXPECT_EQ(lines(run.out), sessionOutput({"Crate is now On"}));
     EXPECT_EQ(requests(sim, before),
@@ -111,7 +111,7 @@ TEST(ChannelCommands, CrateSwitchReportsTheStateReadBack)
     ASSERT_EQ(simCommand(sim, "clear"), "ok");
     ASSERT_EQ(simCommand(sim, "set sysMainSwitch.0 0"), "ok");
     ASSERT_EQ(simCommand(sim, "fault sysMainSwitch.0 get error genErr"), "ok");
-    before = simLog(sim).size();
+    before = requests(sim).size();
     run = runApp("set CRATE_SWITCH 0\n");
     EXPECT_EQ(lines(run.out), sessionOutput({"Crate is now Off"}));
     EXPECT_EQ(requests(sim, before),
@@ -219,10 +219,24 @@ column = 2
 )";
     Sim sim = startSim(fourChannels, crateListen);
     RunResult run = runApp("press CRATE_SWITCH\npress SET_CHANNELS\npress CHANNEL_SWITCH\n",
-                           KOVO_BINARY_DIR "/app/kovo_uir", dir);
+                           testApp, dir);
     std::filesystem::remove_all(dir);
 
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(lines(run.out), sessionOutput({}));
+    EXPECT_EQ(requests(sim), Lines{"GET sysMainSwitch.0"});
+}
+
+// The program itself opens its session to the crate address compiled into
+// it. Only a loopback address is tried: no test reaches a real crate.
+TEST(CompiledInAddress, TheProgramsSessionReachesTheCrateAtItsCompiledInAddress)
+{
+    const std::string address = KOVO_CRATE_ADDRESS;
+    if (address.rfind("127.", 0) != 0)
+        GTEST_SKIP() << "the compiled-in crate address " << address << " is not on this machine";
+    Sim sim = startSim("", "udp:" + address);
+    RunResult run = runApp("", KOVO_BINARY_DIR "/app/kovo_uir", KOVO_BINARY_DIR "/app");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(lines(run.out), sessionOutput({}, address));
     EXPECT_EQ(requests(sim), Lines{"GET sysMainSwitch.0"});
 }

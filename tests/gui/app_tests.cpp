@@ -1,5 +1,6 @@
 // This file contains the end-to-end test of the panel program's window: the
-// real program against the simulated crate on a private X server, under a
+// program (built with a crate address of the test tree's own) against the
+// simulated crate on a private X server, under a
 // comma-decimal locale, with the status button pressed in its window. The
 // channel status table must be on standard output and in the window's pane.
 #include <gtest/gtest.h>
@@ -39,7 +40,7 @@ const std::vector<std::string> startUp = {
     "Ps Serial Number: psSerialNumber.0",
     "*** Initialise SNMP done ***",
     "The Winsock 2.2 dll was found okay",
-    "SNMP session for host \"127.0.0.1:1161\" opened",
+    "SNMP session for host \"" KOVO_TEST_APP_ADDRESS "\" opened",
 };
 
 // How each table line begins, in walk order; the measurements follow.
@@ -74,13 +75,13 @@ bool isTableLine(const std::string& line)
 
 TEST(GuiPanelWindow, TheStatusButtonPrintsTheTableOnStandardOutputAndInThePane)
 {
-    kovo::test::Sim sim = kovo::test::startSim(layout, "udp:127.0.0.1:1161");
+    kovo::test::Sim sim = kovo::test::startSim(layout, "udp:" KOVO_TEST_APP_ADDRESS);
     std::string folder = makeFolder();
     Child server;
     std::string display = startXvfb(&server);
     ASSERT_NE(display, "");
 
-    Child app = spawn({KOVO_BINARY_DIR "/app/kovo_uir"}, KOVO_BINARY_DIR "/app",
+    Child app = spawn({KOVO_TEST_APP_DIR "/gui_kovo_uir"}, KOVO_TEST_APP_DIR,
                       {"DISPLAY=" + display, "LC_ALL=de_DE.UTF-8", "MIBDIRS=" KOVO_TEST_MIBDIRS,
                        "XDG_RUNTIME_DIR=" + folder, "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so",
                        "KOVO_GUI_HOOK=press STATUS; pane " + folder + "/pane.txt; press QUIT",

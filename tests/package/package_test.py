@@ -6,9 +6,12 @@
 # project of its own (shared and static library) and with the source tree taken
 # in through add_subdirectory, each run against the installed
 # crate-sim (a get and a float set round trip); and the installed program,
-# started from / by its full path, finding its panel file and the MIB module.
+# started from / by its full path, finding its panel file and the MIB module
+# and reading the crate at the address compiled into it.
 #
-# usage: package_test.py BUILD_DIR SOURCE_DIR [COMPILER_FLAGS]
+# usage: package_test.py BUILD_DIR SOURCE_DIR COMPILER_FLAGS CRATE_ADDRESS
+import fcntl
+import ipaddress
 import os
 import re
 import shutil
@@ -18,6 +21,7 @@ import tempfile
 
 build, source = sys.argv[1], sys.argv[2]
 flags = sys.argv[3].split() if len(sys.argv) > 3 else []
+crate_address = sys.argv[4] if len(sys.argv) > 4 else ""
 failures = []
 
 
@@ -97,17 +101,70 @@ def exported_names(library):
     return names
 
 
-def start_sim(prefix, work):
+def start_sim(prefix, work, listen="udp:127.0.0.1:0", options=()):
     log = open(os.path.join(work, "crate-sim.err"), "w")
-    sim = subprocess.Popen([os.path.join(prefix, "bin/crate-sim"), "--listen", "udp:127.0.0.1:0"],
+    sim = subprocess.Popen([os.path.join(prefix, "bin/crate-sim"), "--listen", listen, *options],
                            stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log, text=True,
                            env=clean_env(work, MIBDIRS="/usr/share/snmp/mibs/ietf"))
     ready = sim.stdout.readline()
-    match = re.match(r"crate-sim ready on udp:(127\.0\.0\.1:\d+)$", ready.strip())
+    match = re.match(r"crate-sim ready on udp:(127\.\d+\.\d+\.\d+:\d+)$", ready.strip())
     if not match:
         sim.kill()
         sys.exit("the installed crate-sim did not start: " + ready + open(log.name).read())
     return sim, match.group(1)
+
+
+def stop_sim(sim):
+    sim.stdin.close()
+    sim.terminate()
+    sim.wait(timeout=30)
+
+
+# The lock file that every test run's launcher takes for a crate on a fixed
+# address (tests/support/sim_launcher.cpp), held while `body` runs, so that no
+# other run's crate is there meanwhile.
+def holding_address_lock(host, port, body):
+    with open(f"/tmp/kovo-crate-{host}-{port}.lock", "a") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        return body()
+
+
+# The installed program from /, by its full path: its panel file lies beside
+# it, and it reads the main switch of the crate at its compiled-in address,
+# where this test puts a crate of its own. An address off this machine is a
+# real crate, which no test reaches: the program is then not run.
+def check_installed_program(prefix, work):
+    host, _, port = crate_address.rpartition(":")
+    try:
+        local = ipaddress.ip_address(host).is_loopback and port.isdigit()
+    except ValueError:
+        local = False
+    program = [os.path.join(prefix, "bin/kovo_uir")]
+    if not local:
+        print(f"the compiled-in crate address {crate_address} is not on this machine: the installed program "
+              "is not run, as no test reaches a real crate")
+        return
+
+    def run_against_crate():
+        log = os.path.join(work, "requests.jsonl")
+        try:
+            sim, _ = start_sim(prefix, work, "udp:" + crate_address, ["--log", log])
+        except SystemExit as refused:
+            sys.exit(f"{refused}\n(udp:{crate_address}, the installed program's crate address, is taken by a "
+                     "process that no test started, such as the crate of scripts/run.sh)")
+        try:
+            app = run(program, input="show\n", cwd="/", env=clean_env(work), timeout=60)
+        finally:
+            stop_sim(sim)
+        return app, open(log).read()
+
+    app, requests = holding_address_lock(host, int(port), run_against_crate)
+    check(app.returncode == 0 and 'panel PANEL "Crate control"' in app.stderr,
+          "the installed program started from / did not show its panel", app.stdout + app.stderr)
+    check("*** Initialise SNMP done ***" in app.stdout, "the installed program did not load the installed MIB module",
+          app.stdout)
+    check('"name":"sysMainSwitch.0"' in requests and '"pdu":"GET"' in requests,
+          f"the installed program did not read the crate at {crate_address}", requests + app.stdout + app.stderr)
 
 
 def check_consumer(how, program, address, env):
@@ -163,16 +220,9 @@ def main():
         check_consumer("find_package, statically linked", os.path.join(work, "cmake-consumer_static/consumer"),
                        address, clean_env(work, MIBDIRS=mibs))
     finally:
-        sim.stdin.close()
-        sim.terminate()
-        sim.wait(timeout=30)
+        stop_sim(sim)
 
-    # The installed program from /, by its full path: its panel file lies beside it.
-    app = run([os.path.join(prefix, "bin/kovo_uir")], input="show\n", cwd="/", env=clean_env(work), timeout=60)
-    check(app.returncode == 0 and 'panel PANEL "Crate control"' in app.stderr,
-          "the installed program started from / did not show its panel", app.stdout + app.stderr)
-    check("*** Initialise SNMP done ***" in app.stdout, "the installed program did not load the installed MIB module",
-          app.stdout)
+    check_installed_program(prefix, work)
 
     if failures:
         print("\n\n".join(failures))

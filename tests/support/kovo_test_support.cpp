@@ -13,7 +13,9 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <set>
 #include <stdexcept>
+#include <tuple>
 
 #ifdef _WIN32
 #include <winsock2.h>  // before windows.h
@@ -198,7 +200,7 @@ std::string fetchFile(const Sim& sim, const char* which)
 
 #ifndef _WIN32
 // A launcher of this test program's own, for runs without CTest's: it ends
-// with the program.
+// with the program. Its address and token, "127.0.0.1:PORT TOKEN".
 std::string privateLauncher(std::string& why)
 {
     static std::string address;
@@ -221,7 +223,7 @@ std::string privateLauncher(std::string& why)
         _exit(127);
     }
     close(output[1]);
-    char line[64] = "";
+    char line[128] = "";
     const ssize_t count = pid > 0 ? read(output[0], line, sizeof line - 1) : -1;
     close(output[0]);
     if (count <= 0) {
@@ -235,16 +237,17 @@ std::string privateLauncher(std::string& why)
 }
 #endif
 
-// The address of the launcher: from the file KOVO_SIM_LAUNCHER names, else a private one.
+// The address and token of the launcher ("127.0.0.1:PORT TOKEN"): from the
+// file KOVO_SIM_LAUNCHER names, else of a private one.
 std::string launcherAddress(std::string& why)
 {
     const char* file = std::getenv("KOVO_SIM_LAUNCHER");
     if (file != nullptr && *file != '\0') {
-        std::string address;
-        std::ifstream(file) >> address;
-        if (address.empty())
+        std::string line;
+        std::getline(std::ifstream(file), line);
+        if (line.find(' ') == std::string::npos)
             why = std::string("no launcher address in ") + file + " (is the crate_sim fixture running?)";
-        return address;
+        return line;
     }
 #ifdef _WIN32
     why = "KOVO_SIM_LAUNCHER does not name the address file of a sim-launcher";
@@ -307,13 +310,16 @@ Sim startSim(const std::string& layoutToml, const std::string& listen, RequestLo
 {
     Sim sim;
     std::string why;
-    const std::string launcher = launcherAddress(why);
-    if (launcher.empty())
+    std::istringstream launcher(launcherAddress(why));
+    std::string address, token;
+    if (!(launcher >> address >> token))
         failStart(sim, why);
-    const Socket s = connectTo(launcher);
+    const Socket s = connectTo(address);
     if (s == noSocket)
-        failStart(sim, "no sim-launcher answers on " + launcher);
+        failStart(sim, "no sim-launcher answers on " + address);
     sim.connection = static_cast<std::intptr_t>(s);
+    if (request(sim, "hello " + token) != "ok")
+        failStart(sim, "the sim-launcher on " + address + " did not take its token");
 
     // The request line announces the layout's bytes, which follow it as they are.
     const std::string start = "start " + (listen.empty() ? "udp:127.0.0.1:0" : listen) + " " +
@@ -325,7 +331,7 @@ Sim startSim(const std::string& layoutToml, const std::string& listen, RequestLo
     if (reply.rfind("failed ", 0) == 0) {
         std::string err;
         receiveBytes(sim, std::stoul(reply.substr(7)), err);
-        failStart(sim, "standard error: " + err);
+        failStart(sim, err.substr(0, err.find_last_not_of('\n') + 1));
     }
     std::istringstream words(reply);
     std::string ready;
@@ -363,9 +369,27 @@ std::vector<LogEntry> simLog(const Sim& sim)
         }
         entries.push_back({json.value("time", 0.0), json.value("pdu", ""), json.value("community", ""),
                            json.value("oid", ""), json.value("name", ""), json.value("type", ""),
-                           json.value("value", "")});
+                           json.value("value", ""), json.value("peer", ""), json.value("reqid", 0L),
+                           json.value("request", 0L)});
     }
     return entries;
+}
+
+std::vector<LogEntry> firstTries(const std::vector<LogEntry>& log)
+{
+    std::set<std::tuple<std::string, long, std::string>> seen;  // peer, request-id and PDU of each request
+    std::vector<LogEntry> kept;
+    long current = 0;
+    bool resent = false;
+    for (const LogEntry& entry : log) {
+        if (entry.request != current) {
+            current = entry.request;
+            resent = !seen.insert({entry.peer, entry.reqid, entry.pdu}).second;
+        }
+        if (!resent)
+            kept.push_back(entry);
+    }
+    return kept;
 }
 
 std::string simStderr(const Sim& sim)

@@ -18,6 +18,9 @@ struct LogEntry {
     std::string name;                  // symbolic instance name, e.g. "outputVoltage.3", "" if unknown
     std::string type;                  // value type of the variable in the request: "NULL", "INTEGER", "OCTET STRING", "OPAQUE FLOAT", ...
     std::string value;                 // the value's bytes in upper-case hex separated by blanks ("41 C1 99 9A"), "" for NULL
+    std::string peer;                  // where the request came from, "udp:127.0.0.1:PORT"
+    long reqid = 0;                    // the request's request-id
+    long request = 0;                  // the request's number in order of arrival, from 1
 };
 
 // A running crate-sim, started for this test by sim-launcher and kept while
@@ -44,7 +47,9 @@ enum class RequestLog { kept, none };
 
 // Starts crate-sim in a fresh temp folder with the given layout text (empty:
 // the built-in default layout) listening on `listen` (empty: a free loopback
-// port), and waits until it is ready. The launcher is the one whose address
+// port; a loopback UDP address only), and waits until it is ready. A crate on
+// a fixed port first waits for that address's lock file, which every test
+// run's crates take. The launcher is the one whose address
 // file KOVO_SIM_LAUNCHER names (CTest's fixture starts it); without that
 // variable, on Linux, a private launcher is started for the test program.
 // Fails the calling test (ADD_FAILURE, then throws) with the sim's stderr if
@@ -57,6 +62,11 @@ std::string simCommand(Sim& sim, const std::string& line);
 
 // All request log entries so far (the sim flushes each line as it writes it).
 std::vector<LogEntry> simLog(const Sim& sim);
+
+// The entries of the log less the requests that resend an earlier one (the
+// same peer, request-id and PDU): what the client asked for once, however
+// often Net-SNMP had to send it because an answer came late.
+std::vector<LogEntry> firstTries(const std::vector<LogEntry>& log);
 
 // What the sim wrote on its standard error so far.
 std::string simStderr(const Sim& sim);

@@ -1,0 +1,18 @@
+# crate_address.cmake: the crate addresses compiled into the builds of the
+# program that tests and benchmarks drive.
+#
+# kovo_crate_address(VAR NUMBER) sets VAR to 127.A.B.NUMBER:1161, A and B taken
+# from a hash of the build folder: each build tree has loopback addresses of
+# its own, so that the test runs of two checkouts, or a run beside
+# scripts/run.sh on 127.0.0.1:1161, never reach each other's crates. NUMBER
+# (1 to 254) tells apart the programs of one tree, so that suites run side by
+# side. The launcher still takes a lock per fixed address, which settles the
+# rare trees whose hashes meet.
+function(kovo_crate_address var number)
+  string(MD5 hash "${PROJECT_BINARY_DIR}")
+  string(SUBSTRING "${hash}" 0 2 first)
+  string(SUBSTRING "${hash}" 2 2 second)
+  math(EXPR a "0x${first} % 254 + 1")
+  math(EXPR b "0x${second}")
+  set(${var} "127.${a}.${b}.${number}:1161" PARENT_SCOPE)
+endfunction()
