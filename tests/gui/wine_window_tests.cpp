@@ -27,7 +27,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 std::vector<std::string> wine;  // runs a Windows program: the arguments after the test options
-std::string windowsBuild;       // the Windows build folder, from KOVO_WINDOWS_BUILD
+std::string folder;             // the Windows build's folder of these tests, from KOVO_WINDOWS_TESTS
+std::string address;            // the programs' crate address, from KOVO_TEST_APP_ADDRESS
 
 // Three channels in slot 0 and one at the far end of the walk.
 const char* const layout = R"(base = "empty"
@@ -61,16 +62,16 @@ std::string withoutCarriageReturns(std::string text)
     return text;
 }
 
-// A program of the Windows build under Wine, with this process's environment on display.
+// A program of the tests' folder under Wine, with this process's environment on display.
 Child startWindows(const std::string& program, const std::string& display, Input input)
 {
     std::vector<std::string> argv = wine, env;
-    argv.push_back(windowsBuild + "/" + program);
+    argv.push_back(folder + "/" + program);
     for (char** entry = environ; *entry != nullptr; ++entry)
         if (std::string(*entry).rfind("DISPLAY=", 0) != 0)
             env.push_back(*entry);
     env.push_back("DISPLAY=" + display);
-    return spawn(argv, windowsBuild + "/app", env, input);
+    return spawn(argv, folder, env, input);
 }
 
 struct Control {
@@ -88,10 +89,10 @@ struct WineWindow : testing::Test {
     {
         display = startXvfb(&server);
         ASSERT_NE(display, "") << "Xvfb did not start";
-        sim = kovo::test::startSim(layout, "udp:127.0.0.1:1161");
+        sim = kovo::test::startSim(layout, "udp:" + address);
         Clock::time_point started = Clock::now();
-        app = startWindows("app/kovo_uir.exe", display, Input::null);
-        peek = startWindows("tests/gui/window_peek.exe", display, Input::pipe);
+        app = startWindows("wine_kovo_uir.exe", display, Input::null);
+        peek = startWindows("window_peek.exe", display, Input::pipe);
         std::string found = ask("find Crate control", "\n");
         double startToWindow = secondsSince(started);
         ASSERT_EQ(found.rfind("window ", 0), 0u) << found;
@@ -191,7 +192,7 @@ TEST_F(WineWindow, StatusFillsThePaneAsStandardOutputAndRefusedTextIsNamedByItsL
     EXPECT_EQ(run.status, 0) << run.err;
 
     // Standard output is the console program's, byte for byte, line ends included.
-    Child console = startWindows("app/kovo_uir_console.exe", display, Input::pipe);
+    Child console = startWindows("wine_kovo_uir_console.exe", display, Input::pipe);
     ASSERT_EQ(write(console.terminal, "press STATUS\n", 13), 13);
     close(console.terminal);
     console.terminal = -1;
@@ -235,14 +236,16 @@ TEST_F(WineWindow, DuringTheExerciseThePaneFollowsClicksStartNothingAndClosingEn
 int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    const char* build = getenv("KOVO_WINDOWS_BUILD");
+    const char* tests = getenv("KOVO_WINDOWS_TESTS");
+    const char* crate = getenv("KOVO_TEST_APP_ADDRESS");
     for (int i = 1; i < argc; ++i)
         wine.push_back(argv[i]);
-    if (build == nullptr || wine.empty()) {
-        fprintf(stderr, "usage: KOVO_WINDOWS_BUILD=FOLDER %s [test options] COMMAND-THAT-RUNS-WINDOWS-PROGRAMS...\n",
+    if (tests == nullptr || crate == nullptr || wine.empty()) {
+        fprintf(stderr, "usage: KOVO_WINDOWS_TESTS=FOLDER KOVO_TEST_APP_ADDRESS=HOST:PORT %s [test options] WINE...\n",
                 argv[0]);
         return 2;
     }
-    windowsBuild = build;
+    folder = tests;
+    address = crate;
     return RUN_ALL_TESTS();
 }
