@@ -3,12 +3,15 @@
 // and the status button, and the channel walk that finds the present channels.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
+#include <string_view>
 
 #include <userint.h>
 #include <utility.h>
 
 #include "kovo_uir.h"
+#include "transfers.h"  // the byte count of a name, which may hold zero bytes
 
 namespace {
 
@@ -19,7 +22,7 @@ constexpr int channelsPerSlot = 8;
 // Calls visit(channel, name) for every present channel, in walk order: slots 0
 // to 3, channels 0 to 7 within each, channel index 100 * slot + channel. A
 // channel whose name cannot be read counts as absent and is not visited; each
-// name is released once its visit has returned.
+// name, all the bytes the crate sent, is released once its visit has returned.
 void walkChannels(auto visit)
 {
     for (int slot = 0; slot < slots; ++slot)
@@ -28,7 +31,7 @@ void walkChannels(auto visit)
             char* name = getOutputName(kovo, channel);
             if (name == nullptr)
                 continue;
-            visit(channel, name);
+            visit(channel, std::string_view(name, receivedTextLength(name)));
             free(name);
         }
 }
@@ -37,35 +40,91 @@ void walkChannels(auto visit)
 // written by them (the status report does list it).
 void walkChannelsToWrite(auto visit)
 {
-    walkChannels([&](int channel, const char* name) {
+    walkChannels([&](int channel, std::string_view name) {
         if (channel != 0)
             visit(channel, name);
     });
 }
 
-// Text from the crate as the operator's terminal is given it: every control
-// character (below 0x20, and 0x7F) as \xHH, so that a channel name cannot
-// move the cursor, recolour or retitle the terminal or the output pane.
-// Printable text, UTF-8 included, is unchanged.
-std::string shown(const char* text)
+// The bytes of a crate's text shown whole, at most this many bytes of shown
+// text: twice the longest name the crate's MIB allows, so that every proper
+// name shows as it is, and a longer one still fits on the table's line.
+constexpr size_t shownTextLimit = 64;
+
+// The length of the UTF-8 sequence that starts text, and its code point in
+// *code; 0 when text does not start with a well-formed sequence (a stray or
+// missing continuation byte, an overlong form, a surrogate, beyond U+10FFFF).
+size_t utf8Sequence(std::string_view text, char32_t* code)
+{
+    const auto lead = static_cast<unsigned char>(text[0]);
+    size_t length = 0;
+    if (lead < 0x80)
+        length = 1;
+    else if (lead >= 0xC2 && lead <= 0xDF)
+        length = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        length = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        length = 4;
+    if (length == 0 || length > text.size())
+        return 0;
+    char32_t value = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        const auto next = static_cast<unsigned char>(text[i]);
+        if ((next & 0xC0) != 0x80)
+            return 0;
+        value = value << 6 | (next & 0x3F);
+    }
+    static const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (value < least[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
+        return 0;
+    *code = value;
+    return length;
+}
+
+// Code points that move the cursor, start a terminal sequence, break the line
+// or reorder the text around them: C0, DEL and C1 controls, the line and
+// paragraph separators, and the bidirectional marks, embeddings, overrides
+// and isolates.
+bool isControl(char32_t code)
+{
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E || code == 0x200F ||
+           (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
+}
+
+// Text from the crate as the operator's terminal or output pane is given it,
+// so that a channel name cannot move the cursor, recolour or retitle the
+// terminal, draw a line of its own or reverse the line it is on: a byte that
+// is no well-formed UTF-8 as \xHH, an ASCII control as \xHH, any other control
+// as \u{HHHH}. Printable text, UTF-8 included, is unchanged. A text that would
+// show longer than shownTextLimit is cut after a whole character or escape,
+// marked with "...[N bytes]", N being the whole text's byte count.
+std::string shown(std::string_view text)
 {
     std::string out;
-    for (const char* c = text; *c != '\0'; ++c) {
-        const auto byte = static_cast<unsigned char>(*c);
-        if (byte >= 0x20 && byte != 0x7F) {
-            out += *c;
-            continue;
-        }
-        char escape[5];
-        snprintf(escape, sizeof escape, "\\x%02X", byte);
-        out += escape;
+    for (size_t at = 0; at < text.size();) {
+        char32_t code = 0;
+        const size_t length = utf8Sequence(text.substr(at), &code);
+        char piece[16];
+        if (length == 0)
+            snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned char>(text[at]));
+        else if (code < 0x80 && isControl(code))
+            snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned>(code));
+        else if (isControl(code))
+            snprintf(piece, sizeof piece, "\\u{%X}", static_cast<unsigned>(code));
+        else
+            snprintf(piece, sizeof piece, "%.*s", static_cast<int>(length), text.data() + at);
+        if (out.size() + strlen(piece) > shownTextLimit)
+            return out + "...[" + std::to_string(text.size()) + " bytes]";
+        out += piece;
+        at += length == 0 ? 1 : length;
     }
     return out;
 }
 
 // Prints the status table's line of one present channel, after reading its
 // values in the order the crate is asked for them; a failed read shows as 0.
-void printStatusLine(int channel, const char* name)
+void printStatusLine(int channel, std::string_view name)
 {
     int iret = getChannelSwitch(kovo, channel);
     double vSet = getOutputVoltage(kovo, channel);
@@ -114,7 +173,7 @@ int CVICALLBACK KovoChannelsOutputVoltageCB(int panel, int control, int event, v
     if (GetCtrlVal(panel, PANEL_VSET, &vset) < 0 || GetCtrlVal(panel, PANEL_ISET, &iset) < 0)
         return 0;
 
-    walkChannelsToWrite([&](int channel, const char*) {
+    walkChannelsToWrite([&](int channel, std::string_view) {
         printf("%d  Vset=%f Iset=%f \n", channel, vset, iset);
         setOutputVoltage(kovo, channel, vset);
         setOutputCurrent(kovo, channel, iset);
@@ -135,7 +194,7 @@ int CVICALLBACK KovoChannelsOnOffCB(int panel, int control, int event, void* cal
         return 0;
     int wanted = 1 - val;
 
-    walkChannelsToWrite([&](int channel, const char*) {
+    walkChannelsToWrite([&](int channel, std::string_view) {
         // A channel already on is left alone when on is wanted. Off is written
         // to every channel: a failed read gives 0 too, so a channel that reads
         // off may still be on, and an off that is sent twice does no harm.

@@ -4,11 +4,14 @@
  * of the library as a Windows dynamic library, and opening and closing the
  * SNMPv2c session to one crate, and the library's own MIB folder.
  *
- * Net-SNMP operations relied on here: snmp_sess_init, snmp_sess_open (single
- * sessions, addressed only through their handle), snmp_error, snmp_sess_close;
- * snmp_register_callback and add_mibdir for the MIB folder.
+ * Net-SNMP operations relied on here: snmp_sess_init, and in place of
+ * snmp_sess_open its two steps netsnmp_tdomain_transport_full and
+ * snmp_sess_add (single sessions, addressed only through their handle, with a
+ * pre-parse hook that takes answers only from the crate), snmp_error,
+ * snmp_sess_close; snmp_register_callback and add_mibdir for the MIB folder.
  */
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +119,65 @@ int addOwnMibFolder(int, int, void*, void*)
 const int ownMibFolderRegistered =
     snmp_register_callback(SNMP_CALLBACK_LIBRARY, SNMP_CALLBACK_POST_PREMIB_READ_CONFIG, addOwnMibFolder, nullptr);
 
+/* ---- Answers only from the crate ----
+ *
+ * A UDP socket takes a datagram from anyone, and Net-SNMP matches an answer
+ * to its request by the request-id alone: another local process that sees the
+ * session's port (in /proc/net/udp) and guesses the next request-id could
+ * pass its own answer off as the crate's. Net-SNMP's pre-parse hook drops
+ * every datagram that does not come from the crate's address and port. */
+
+/* Whether two socket addresses are the same address and port. */
+bool sameEndpoint(const netsnmp_sockaddr_storage& a, const netsnmp_sockaddr_storage& b)
+{
+    if (a.sa.sa_family != b.sa.sa_family)
+        return false;
+    if (a.sa.sa_family == AF_INET)
+        return a.sin.sin_port == b.sin.sin_port && a.sin.sin_addr.s_addr == b.sin.sin_addr.s_addr;
+#ifdef NETSNMP_ENABLE_IPV6
+    if (a.sa.sa_family == AF_INET6)
+        return a.sin6.sin6_port == b.sin6.sin6_port &&
+               memcmp(&a.sin6.sin6_addr, &b.sin6.sin6_addr, sizeof a.sin6.sin6_addr) == 0;
+#endif
+    return false;
+}
+
+/* The hook: 1 to parse a datagram, 0 to drop it. A stream transport is
+ * connected to the crate, so only datagrams are checked. */
+int fromCrate(netsnmp_session* session, netsnmp_transport* transport, void* source, int sourceLength)
+{
+    (void)session;
+    if (transport->flags & NETSNMP_TRANSPORT_FLAG_STREAM)
+        return 1;
+    const auto* crate = static_cast<const netsnmp_indexed_addr_pair*>(transport->data);
+    const auto* from = static_cast<const netsnmp_indexed_addr_pair*>(source);
+    if (crate == nullptr || transport->data_length < static_cast<int>(sizeof *crate) || from == nullptr ||
+        sourceLength < static_cast<int>(sizeof *from))
+        return 0;
+    if (sameEndpoint(crate->remote_addr, from->remote_addr))
+        return 1;
+    char* sender = netsnmp_transport_peer_string(transport, source, sourceLength);
+    fprintf(stderr, "SNMP session: dropped an answer from %s, not the crate's address\n",
+            sender != nullptr ? sender : "an unknown sender");
+    free(sender);
+    return 0;
+}
+
+/* snmp_sess_open with the hook in place: Net-SNMP's own open does the same
+ * for a session like ours (no local address, no broadcast), without a hook. */
+HSNMP openSession(netsnmp_session* session)
+{
+    netsnmp_transport* transport =
+        netsnmp_tdomain_transport_full("snmp", session->peername, session->local_port, "udp,udp6", nullptr);
+    if (transport == nullptr) {
+        session->s_snmp_errno = SNMPERR_BAD_ADDRESS;
+        session->s_errno = errno;
+        snmp_set_detail(session->peername);
+        return nullptr;
+    }
+    return snmp_sess_add(session, transport, fromCrate, nullptr);
+}
+
 }  // namespace
 
 char* StrDup(const char* str)
@@ -189,7 +251,7 @@ HSNMP SnmpOpen(const char* ipAddress)
     // the wrong place or with no community: refuse it as a failed open.
     HSNMP handle = nullptr;
     if (session.peername != nullptr && session.community != nullptr)
-        handle = snmp_sess_open(&session);
+        handle = openSession(&session);
 
     if (handle == nullptr) {
         int liberr = 0, syserr = 0;

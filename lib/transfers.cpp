@@ -14,10 +14,12 @@
  * request whatever the outcome), snmp_errstring, snmp_oid_compare,
  * snmp_sess_session, snmp_sess_perror, snmp_free_pdu. Value types accepted
  * from the crate: ASN_OCTET_STR (text only), ASN_OPAQUE_FLOAT,
- * ASN_OPAQUE_DOUBLE, ASN_INTEGER; every other type, the exception markers
- * included, is skipped silently. A response whose variable is not the one
- * requested (or that carries none, or several) is a failed exchange: an
- * answer about another object is never taken for the value asked for.
+ * ASN_OPAQUE_DOUBLE, ASN_INTEGER; a get skips every other type, the exception
+ * markers included, silently. A set is confirmed only by a finite number: the
+ * caller must never be told that a write took effect that the crate did not
+ * acknowledge. A response with a variable about another object (or with none)
+ * is a failed exchange: an answer about another object is never taken for the
+ * value asked for.
  */
 #include <cfloat>
 #include <climits>
@@ -113,8 +115,21 @@ Dotted dotted(const oid* name, size_t length)
     return dotted;
 }
 
-/* True when the response answers exactly the object parameter/length: no
- * error status and one variable, of that identifier. Otherwise false, with the
+/* Whether a variable names the object parameter/length as the request
+ * carried it. BER has no form for an identifier without sub-identifiers:
+ * Net-SNMP's encoders write two zero bytes or one, read as 0.0.0 or 0.0, and
+ * the crate answers about that. */
+bool namesObject(const netsnmp_variable_list& vars, const oid* parameter, size_t length)
+{
+    if (length > 0)
+        return snmp_oid_compare(vars.name, vars.name_length, parameter, length) == 0;
+    static const oid zeros[3] = {0, 0, 0};
+    return (vars.name_length == 2 || vars.name_length == 3) &&
+           snmp_oid_compare(vars.name, vars.name_length, zeros, vars.name_length) == 0;
+}
+
+/* True when the response answers the object parameter/length: no error
+ * status, and variables that all name that object. Otherwise false, with the
  * reason on standard error. */
 bool answersRequest(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length)
 {
@@ -122,25 +137,18 @@ bool answersRequest(const char* transfer, const netsnmp_pdu* response, const oid
         fprintf(stderr, "Error in packet\nReason: %s\n", snmp_errstring(static_cast<int>(response->errstat)));
         return false;
     }
-    const netsnmp_variable_list* vars = response->variables;
-    int count = 0;
-    for (const netsnmp_variable_list* v = vars; v != nullptr; v = v->next_variable)
-        ++count;
-    if (count == 1 && snmp_oid_compare(vars->name, vars->name_length, parameter, length) == 0)
-        return true;
-    if (count != 1)
-        fprintf(stderr, "%s: the response for %s carries %d variables instead of one, nothing taken from it\n",
-                transfer, dotted(parameter, length).text, count);
-    else
-        fprintf(stderr, "%s: the response for %s is about %s, nothing taken from it\n", transfer,
-                dotted(parameter, length).text, dotted(vars->name, vars->name_length).text);
-    return false;
-}
-
-/* True for the value types that hold a number the transfers accept. */
-bool isNumber(u_char type)
-{
-    return type == ASN_OPAQUE_FLOAT || type == ASN_OPAQUE_DOUBLE || type == ASN_INTEGER;
+    if (response->variables == nullptr) {
+        fprintf(stderr, "%s: the response for %s carries no variable, nothing taken from it\n", transfer,
+                dotted(parameter, length).text);
+        return false;
+    }
+    for (const netsnmp_variable_list* vars = response->variables; vars != nullptr; vars = vars->next_variable)
+        if (!namesObject(*vars, parameter, length)) {
+            fprintf(stderr, "%s: the response for %s is about %s, nothing taken from it\n", transfer,
+                    dotted(parameter, length).text, dotted(vars->name, vars->name_length).text);
+            return false;
+        }
+    return true;
 }
 
 /* The number a variable of a numeric type holds; false for any other type. */
@@ -155,6 +163,48 @@ bool numberOf(const netsnmp_variable_list& vars, double* number)
     else
         return false;
     return true;
+}
+
+/* The response's last variable of an accepted type (a number, or text too
+ * when text is true), whose value replaces those of earlier ones; NULL when
+ * it has none. */
+const netsnmp_variable_list* lastAccepted(const netsnmp_pdu& response, bool text)
+{
+    const netsnmp_variable_list* last = nullptr;
+    double number = 0.0;
+    for (const netsnmp_variable_list* vars = response.variables; vars != nullptr; vars = vars->next_variable)
+        if (numberOf(*vars, &number) || (text && vars->type == ASN_OCTET_STR))
+            last = vars;
+    return last;
+}
+
+/* What a variable that confirms no write holds, as a set's message names it. */
+struct Described {
+    char text[48];
+};
+Described describe(const netsnmp_variable_list& vars)
+{
+    static const struct {
+        u_char type;
+        const char* name;
+    } names[] = {
+        {SNMP_NOSUCHOBJECT, "noSuchObject"},     {SNMP_NOSUCHINSTANCE, "noSuchInstance"},
+        {SNMP_ENDOFMIBVIEW, "endOfMibView"},     {ASN_NULL, "a Null value"},
+        {ASN_OCTET_STR, "an OctetString"},       {ASN_OBJECT_ID, "an ObjectIdentifier"},
+        {ASN_IPADDRESS, "an IpAddress"},         {ASN_COUNTER, "a Counter32"},
+        {ASN_GAUGE, "a Gauge32"},                {ASN_TIMETICKS, "a TimeTicks value"},
+        {ASN_OPAQUE, "an Opaque value"},         {ASN_COUNTER64, "a Counter64"},
+    };
+    Described described{};
+    double number = 0.0;
+    if (numberOf(vars, &number))
+        snprintf(described.text, sizeof described.text, "the number %g", number);
+    else
+        snprintf(described.text, sizeof described.text, "a value of type 0x%02X", vars.type);
+    for (const auto& n : names)
+        if (vars.type == n.type)
+            snprintf(described.text, sizeof described.text, "%s", n.name);
+    return described;
 }
 
 /* Truncates toward zero. A float beyond the int range (or not a number) has no
@@ -203,25 +253,40 @@ char* formatted(const netsnmp_variable_list& vars)
     return text;
 }
 
+/* The last text the transfers handed out on this thread and its byte count. */
+thread_local const char* lastText = nullptr;
+thread_local size_t lastTextLength = 0;
+
 }  // namespace
 
-int responseToInt(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length, int* value)
-{
-    if (!answersRequest(transfer, response, parameter, length))
-        return 0;
-    double number = 0.0;
-    if (numberOf(*response->variables, &number))
-        *value = truncateToInt(number);
-    return 1;
-}
-
-int responseToDouble(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
+int responseToNumber(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
                      double* value)
 {
     if (!answersRequest(transfer, response, parameter, length))
         return 0;
-    numberOf(*response->variables, value);
+    if (const netsnmp_variable_list* vars = lastAccepted(*response, false))
+        numberOf(*vars, value);
     return 1;
+}
+
+int responseToEcho(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
+                   double* value)
+{
+    if (!answersRequest(transfer, response, parameter, length))
+        return 0;
+    const netsnmp_variable_list* vars = lastAccepted(*response, false);
+    double echo = 0.0;
+    if (vars != nullptr && numberOf(*vars, &echo) && std::isfinite(echo)) {
+        *value = echo;
+        return 1;
+    }
+    // Without an accepted variable, the last one is what the crate answered.
+    if (vars == nullptr)
+        for (vars = response->variables; vars->next_variable != nullptr;)
+            vars = vars->next_variable;
+    fprintf(stderr, "%s: the response for %s carries %s instead of the value written, the write is not confirmed\n",
+            transfer, dotted(parameter, length).text, describe(*vars).text);
+    return 0;
 }
 
 int responseToString(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
@@ -229,32 +294,45 @@ int responseToString(const char* transfer, const netsnmp_pdu* response, const oi
 {
     if (!answersRequest(transfer, response, parameter, length))
         return 0;
-    const netsnmp_variable_list& vars = *response->variables;
-    if (vars.type != ASN_OCTET_STR && !isNumber(vars.type))
+    const netsnmp_variable_list* vars = lastAccepted(*response, true);
+    if (vars == nullptr)
         return 1;
-    *value = vars.type == ASN_OCTET_STR ? copyOf(vars) : formatted(vars);
-    if (*value == nullptr)
+    *value = vars->type == ASN_OCTET_STR ? copyOf(*vars) : formatted(*vars);
+    if (*value == nullptr) {
         fprintf(stderr, "%s: cannot allocate the text\n", transfer);
+        return 1;
+    }
+    lastText = *value;
+    lastTextLength = vars->type == ASN_OCTET_STR ? vars->val_len : strlen(*value);
     return 1;
+}
+
+size_t receivedTextLength(const char* text)
+{
+    if (text != nullptr && text == lastText)
+        return lastTextLength;
+    return text != nullptr ? strlen(text) : 0;
 }
 
 int snmpGetInt(HSNMP m_sessp, const oid* parameter, size_t length)
 {
-    int value = 0;
-    return exchange("snmpGetInt", m_sessp, parameter, length, nullptr, responseToInt, &value) ? value : 0;
+    double value = 0.0;
+    return exchange("snmpGetInt", m_sessp, parameter, length, nullptr, responseToNumber, &value) ? truncateToInt(value)
+                                                                                                  : 0;
 }
 
 int snmpSetInt(HSNMP m_sessp, const oid* parameter, size_t length, int value)
 {
     const int32_t sent = value;  // ASN_INTEGER is sent from 4 bytes
     const SetValue set = {ASN_INTEGER, &sent, sizeof sent};
-    return exchange("snmpSetInt", m_sessp, parameter, length, &set, responseToInt, &value) ? value : 0;
+    double echo = value;
+    return exchange("snmpSetInt", m_sessp, parameter, length, &set, responseToEcho, &echo) ? truncateToInt(echo) : 0;
 }
 
 double snmpGetDouble(HSNMP m_sessp, const oid* parameter, size_t length)
 {
     double value = 0.0;
-    return exchange("snmpGetDouble", m_sessp, parameter, length, nullptr, responseToDouble, &value) ? value : 0.0;
+    return exchange("snmpGetDouble", m_sessp, parameter, length, nullptr, responseToNumber, &value) ? value : 0.0;
 }
 
 double snmpSetDouble(HSNMP m_sessp, const oid* parameter, size_t length, double value)
@@ -268,7 +346,7 @@ double snmpSetDouble(HSNMP m_sessp, const oid* parameter, size_t length, double 
     const float sent = static_cast<float>(value);  // rounds to nearest
     value = sent;
     const SetValue set = {ASN_OPAQUE_FLOAT, &sent, sizeof sent};
-    return exchange("snmpSetDouble", m_sessp, parameter, length, &set, responseToDouble, &value) ? value : 0.0;
+    return exchange("snmpSetDouble", m_sessp, parameter, length, &set, responseToEcho, &value) ? value : 0.0;
 }
 
 char* snmpGetString(HSNMP m_sessp, const oid* parameter, size_t length)

@@ -1,17 +1,17 @@
 /*
- * transfers.h: what the typed transfers make of a response, apart from the
- * network, for the transfers themselves and for tests and fuzzing that hand
- * them responses directly. Clients never call these; they call the accessors.
+ * transfers.h: the library's inside view of the typed transfers: what they
+ * make of a response, apart from the network, for the transfers themselves
+ * and for tests and fuzzing that hand them responses directly, and the byte
+ * count of the text a get has just returned. Clients never call these; they
+ * call the accessors. Not installed.
  *
- * Each function takes the response to a request for the one object
- * parameter/length and the name of the transfer (for messages). It returns 1
- * and converts the response's variable into *value when the response is an
- * answer about exactly that object: no error status, one variable, whose
- * identifier is the one requested. A variable of a type the transfer does not
- * accept leaves *value as it was. Otherwise it returns 0, leaves *value alone
- * and writes the reason on standard error: "Error in packet\nReason: ..." for
- * an error status, one line naming the transfer and the requested identifier
- * for an answer about anything else.
+ * A response answers the request for the object parameter/length when it has
+ * no error status and at least one variable, each naming that object (an
+ * empty identifier named as it travels, 0.0.0 or 0.0). Anything else is a failed exchange: nothing is taken
+ * and the reason goes to standard error, "Error in packet\nReason: ..." for an
+ * error status, otherwise one line naming the transfer and the identifier.
+ * Of an answer's variables, the last one of a type the transfer accepts gives
+ * the value; the others are skipped without a message.
  */
 #ifndef TRANSFERS_H
 #define TRANSFERS_H
@@ -22,17 +22,31 @@
 extern "C" {
 #endif
 
-/* snmpGetInt, snmpSetInt: an accepted number truncated toward zero, clamped to the int range. */
-int responseToInt(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
-                  int* value);
-/* snmpGetDouble, snmpSetDouble: an accepted number as a double. */
-int responseToDouble(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
+/* snmpGetInt, snmpGetDouble: 1 for an answer, with its number in *value (left
+ * as it was when the answer holds none); 0 for a failed exchange. */
+int responseToNumber(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
                      double* value);
-/* snmpGetString: a newly allocated text of an octet string or a number, which
- * replaces *value without releasing it (callers start from NULL); *value stays
- * NULL when the text cannot be allocated, with a message. */
+
+/* snmpGetString: 1 for an answer, with a newly allocated text of its octet
+ * string or number in *value, which is replaced without being released
+ * (callers start from NULL) and stays NULL when the answer holds none or the
+ * text cannot be allocated (with a message); 0 for a failed exchange. */
 int responseToString(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
                      char** value);
+
+/* snmpSetInt, snmpSetDouble: 1 when the answer confirms the write, its value
+ * being a finite number, which goes into *value. Otherwise 0, *value as it
+ * was: an answer whose value is an exception, of a type not accepted, or not
+ * finite confirms nothing and fails too, with one line naming the transfer,
+ * the object and what the crate sent. */
+int responseToEcho(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
+                   double* value);
+
+/* The byte count of text, a text that snmpGetString (through getOutputName
+ * too) has just returned on this thread: the crate's bytes may hold zero
+ * bytes before the terminator. Asked before the text is released; for any
+ * other text, its strlen. */
+size_t receivedTextLength(const char* text);
 
 #ifdef __cplusplus
 }

@@ -4,6 +4,12 @@
 # each target in turn on a scratch copy of its seed corpus, with its dictionary
 # if it has one, printing executions and coverage per target.
 #
+# The targets link a Net-SNMP instrumented as our own code is, so that
+# libFuzzer is guided through its parsing too: its client and agent libraries,
+# built static from Debian's source package into .cache/fuzz/prefix (or
+# $KOVO_FUZZ_CACHE/prefix) on the first run (as root: apt fetches the source),
+# and reused by later runs.
+#
 #   scripts/fuzz.sh [SECONDS]     run each target for SECONDS (default 60)
 #   scripts/fuzz.sh --runs N      run each target for N inputs (CI's smoke run)
 #
@@ -12,7 +18,13 @@
 # then exits 1 after the other targets. The committed corpus never grows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$(pwd)
 build=${KOVO_FUZZ_BUILD_DIR:-build-fuzz}
+cache=${KOVO_FUZZ_CACHE:-$root/.cache/fuzz}
+prefix=$cache/prefix
+netsnmp_version=5.9.3
+# The top-level CMakeLists.txt instruments our own code the same way.
+instrument="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize=unreachable -fno-omit-frame-pointer -fno-sanitize-recover=undefined"
 limit=(-max_total_time="${1:-60}")
 if [[ ${1:-} == --runs ]]; then
   [[ ${2:-} =~ ^[0-9]+$ ]] || { echo "usage: scripts/fuzz.sh [SECONDS | --runs N]" >&2; exit 2; }
@@ -22,7 +34,46 @@ elif [[ ! ${1:-60} =~ ^[0-9]+$ ]]; then
   exit 2
 fi
 
-CC=clang CXX=clang++ cmake -S . -B "$build" -DKOVO_FUZZ=ON -DKOVO_GUI=OFF >/dev/null
+source scripts/netsnmp-source.sh
+
+# Net-SNMP's client library and its agent libraries (the small agent: the
+# crate's objects come from crate-sim, the system group and the access rules
+# from these) as static archives of position-independent code, for the fuzz
+# targets and the library's shared build alike. Paths are the system's, as in
+# Debian's build, so that the client reads the same configuration.
+netsnmp_configure=(
+  CC=clang "CFLAGS=-O1 -gline-tables-only $instrument" --prefix=/usr --sysconfdir=/etc
+  --with-persistent-directory=/var/lib/snmp --with-logfile=none
+  '--with-mibdirs=$HOME/.snmp/mibs:/usr/share/snmp/mibs:/usr/share/snmp/mibs/iana:/usr/share/snmp/mibs/ietf'
+  --enable-mini-agent --disable-applications --disable-manuals --disable-scripts --disable-mibs
+  --disable-embedded-perl --without-perl-modules --without-openssl --without-rpm
+  --disable-shared --enable-static --with-pic --with-defaults
+)
+
+# Builds the prefix unless its stamp (version and configuration) says it is current.
+build_netsnmp() {
+  local stamp="$netsnmp_version ${netsnmp_configure[*]}" stage=$cache/stage log=$cache/netsnmp-build.log
+  [[ -f $prefix/stamp && $(<"$prefix/stamp") == "$stamp" ]] && return
+  echo "fuzz: building Net-SNMP $netsnmp_version instrumented into $prefix" >&2
+  fetch_netsnmp_source "$cache" "$netsnmp_version"
+  # Chained with &&: set -e does not act inside the left side of ||.
+  rm -rf "$stage"
+  (cd "$src" && ./configure "${netsnmp_configure[@]}" &&
+    make -C snmplib -j2 && make -C agent -j2 libs && make installheaders DESTDIR="$stage" &&
+    make -C snmplib installlibs DESTDIR="$stage" && make -C agent installlibs DESTDIR="$stage") >"$log" 2>&1 || {
+    echo "fuzz: Net-SNMP did not build; the log is $log:" >&2
+    tail -n 20 "$log" >&2
+    exit 1
+  }
+  rm -rf "$prefix" && mkdir -p "$prefix/lib"
+  cp -r "$stage/usr/include" "$prefix/"
+  cp "$stage"/usr/lib/libnetsnmp{,agent,mibs}.a "$prefix/lib/"
+  echo "$stamp" >"$prefix/stamp"
+  rm -rf "$stage" "$cache/src"
+}
+
+build_netsnmp
+CC=clang CXX=clang++ cmake -S . -B "$build" -DKOVO_FUZZ=ON -DKOVO_GUI=OFF -DKOVO_FUZZ_NETSNMP="$prefix" >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
 scratch=$(mktemp -d)

@@ -41,32 +41,15 @@ install_packages() {
   fi
 }
 
-# Debian's source package of Net-SNMP, fetched through an apt configuration of
-# our own in the cache, so that the machine's apt sources stay as they are.
-fetch_netsnmp_source() {
-  local apt=$cache/apt codename mirror
-  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-  mirror=$({ cat /etc/apt/sources.list /etc/apt/sources.list.d/*.sources /etc/apt/sources.list.d/*.list 2>/dev/null || true; } |
-           grep -E '^[[:space:]]*(URIs:|deb )' | grep -v security | grep -oE 'https?://[^[:space:]]+' | head -n1)
-  [[ -n $mirror ]] || { echo "windows: no Debian mirror in the apt sources" >&2; exit 1; }
-  mkdir -p "$apt/lists/partial" "$apt/cache/archives/partial" "$apt/parts" "$cache/src"
-  printf 'deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] %s %s main\n' \
-    "$mirror" "$codename" >"$apt/sources.list"
-  local options=(-o Dir::Etc::SourceList="$apt/sources.list" -o Dir::Etc::SourceParts="$apt/parts"
-                 -o Dir::State::Lists="$apt/lists" -o Dir::Cache="$apt/cache" -o APT::Sandbox::User=root)
-  apt-get "${options[@]}" update -qq
-  rm -rf "$cache/src"/net-snmp*
-  (cd "$cache/src" && apt-get "${options[@]}" source -qq "net-snmp" >/dev/null)
-  src=$(ls -d "$cache/src"/net-snmp-"$netsnmp_version"*/ | head -n1)
-  [[ -d $src/win32 ]] || { echo "windows: Net-SNMP's source has no win32 folder: $src" >&2; exit 1; }
-}
+# Debian's source package of Net-SNMP: fetch_netsnmp_source.
+source "$root/scripts/netsnmp-source.sh"
 
 # Net-SNMP's client library as a DLL: SNMPv2c over UDP, no agent, no tools,
 # no OpenSSL (none is built for MinGW in Debian, and SNMPv2c needs none).
 build_netsnmp() {
   [[ -f $prefix/bin/libnetsnmp-40.dll && -f $prefix/lib/pkgconfig/netsnmp.pc ]] && return
   step "fetching and cross-building Net-SNMP $netsnmp_version"
-  fetch_netsnmp_source
+  fetch_netsnmp_source "$cache" "$netsnmp_version"
   (
     cd "$src"
     ./configure --host=$host --prefix=/usr --disable-agent --disable-applications --disable-manuals \

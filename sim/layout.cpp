@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <stdexcept>
 #include <toml++/toml.h>
 
@@ -26,8 +27,9 @@ struct LayoutError : std::runtime_error {
 
 int readInteger(const toml::node& node, const std::string& key, long low, long high)
 {
-    const auto value = node.value<int64_t>();
-    if (!node.is_integer() || !value || *value < low || *value > high)
+    // Only an integer is converted: toml++ converts a float beyond int64's range with undefined behaviour.
+    const auto value = node.is_integer() ? node.value<int64_t>() : std::nullopt;
+    if (!value || *value < low || *value > high)
         throw LayoutError(node, "\"" + key + "\" must be a whole number from " + std::to_string(low) + " to " +
                                     std::to_string(high));
     return static_cast<int>(*value);

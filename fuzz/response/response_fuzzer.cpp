@@ -4,9 +4,10 @@
 // to each of the five transfers' conversions (no network), asked once about
 // the object the answer names and once about a catalogue object.
 //
-// A transfer must take a value only from an answer about exactly the object
-// asked for (no error status, one variable, of that identifier), must leave
-// its value alone otherwise, and a text it takes must be the answer's bytes.
+// A transfer must take a value only from an answer about the object asked for
+// (no error status, variables all of that identifier), must leave its value
+// alone otherwise, a set must be confirmed only by a finite number, and a text
+// it takes must be the answer's bytes.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -23,40 +24,50 @@ namespace {
 
 HSNMP session;  // the library's own session; nothing is sent on it
 
-// True when the response answers exactly the object asked, as the transfers
-// must decide it.
-bool answersExactly(const netsnmp_pdu& response, const oid* asked, size_t length)
+// True when the response answers the object asked, as the transfers must
+// decide it: no error status, and variables that all name that object.
+bool answersObject(const netsnmp_pdu& response, const oid* asked, size_t length)
 {
-    const netsnmp_variable_list* vars = response.variables;
-    return response.errstat == SNMP_ERR_NOERROR && vars != nullptr && vars->next_variable == nullptr &&
-           snmp_oid_compare(vars->name, vars->name_length, asked, length) == 0;
+    if (response.errstat != SNMP_ERR_NOERROR || response.variables == nullptr)
+        return false;
+    for (const netsnmp_variable_list* vars = response.variables; vars != nullptr; vars = vars->next_variable)
+        if (snmp_oid_compare(vars->name, vars->name_length, asked, length) != 0)
+            return false;
+    return true;
+}
+
+// The response's last variable of a type snmpGetString accepts, or NULL.
+const netsnmp_variable_list* lastText(const netsnmp_pdu& response)
+{
+    const netsnmp_variable_list* last = nullptr;
+    for (const netsnmp_variable_list* vars = response.variables; vars != nullptr; vars = vars->next_variable)
+        if (vars->type == ASN_OCTET_STR || vars->type == ASN_INTEGER || vars->type == ASN_OPAQUE_FLOAT ||
+            vars->type == ASN_OPAQUE_DOUBLE)
+            last = vars;
+    return last;
 }
 
 // Hands the response to the conversion of each transfer, asked about asked.
 void convertAll(const netsnmp_pdu& response, const oid* asked, size_t length)
 {
-    const bool expected = answersExactly(response, asked, length);
-    for (const char* transfer : {"snmpGetInt", "snmpSetInt"}) {
-        int value = -12345;
-        const int taken = responseToInt(transfer, &response, asked, length, &value);
-        require(taken == expected, "an int only from an answer about the object asked for");
-        require(taken || value == -12345, "an int left alone when nothing is taken");
-    }
-    for (const char* transfer : {"snmpGetDouble", "snmpSetDouble"}) {
-        double value = 0.25;
-        const int taken = responseToDouble(transfer, &response, asked, length, &value);
-        require(taken == expected, "a double only from an answer about the object asked for");
-        require(taken || value == 0.25, "a double left alone when nothing is taken");
-    }
+    const bool expected = answersObject(response, asked, length);
+    double number = 0.25;
+    const int taken = responseToNumber("snmpGetInt", &response, asked, length, &number);
+    require(taken == expected, "a number only from an answer about the object asked for");
+    require(taken || number == 0.25, "a number left alone when nothing is taken");
+    double echo = 0.25;
+    const int confirmed = responseToEcho("snmpSetDouble", &response, asked, length, &echo);
+    require(!confirmed || expected, "a write confirmed only by an answer about the object asked for");
+    require(confirmed ? std::isfinite(echo) : echo == 0.25, "a confirmed write has a finite echo, else none");
     char* text = nullptr;
-    const int taken = responseToString("snmpGetString", &response, asked, length, &text);
-    require(taken == expected, "a text only from an answer about the object asked for");
-    require(taken || text == nullptr, "no text when nothing is taken");
-    const netsnmp_variable_list* vars = response.variables;
+    const int read = responseToString("snmpGetString", &response, asked, length, &text);
+    require(read == expected, "a text only from an answer about the object asked for");
+    require(read || text == nullptr, "no text when nothing is taken");
+    const netsnmp_variable_list* vars = lastText(response);
     if (text != nullptr && vars->type == ASN_OCTET_STR)
-        require((vars->val_len == 0 || std::memcmp(text, vars->val.string, vars->val_len) == 0) &&
-                    text[vars->val_len] == '\0',
-                "a text is the answer's bytes and a terminator");
+        require(receivedTextLength(text) == vars->val_len &&
+                    (vars->val_len == 0 || std::memcmp(text, vars->val.string, vars->val_len) == 0),
+                "a text is the answer's bytes, all of them");
     if (text != nullptr && vars->type != ASN_OCTET_STR)
         require(std::strlen(text) >= 9, "a number's text is at least nine characters");
     free(text);

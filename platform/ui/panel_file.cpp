@@ -107,12 +107,16 @@ int checkKeys(const toml::table& table, Allowed allowed)
     return 0;
 }
 
+// A C identifier: ASCII letters, digits and '_', not starting with a digit
+// (spelt out, as the locale that a front end sets may count more as letters).
 bool isIdentifier(std::string_view text)
 {
-    if (text.empty() || std::isdigit(static_cast<unsigned char>(text[0])))
+    auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_'; };
+    auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (text.empty() || !letter(text[0]))
         return false;
     for (char c : text)
-        if (!std::isalnum(static_cast<unsigned char>(c)) && c != '_')
+        if (!letter(c) && !digit(c))
             return false;
     return true;
 }
@@ -278,6 +282,11 @@ int bindCallback(const toml::table& table, UiControl* control)
         return UI_ERR_BAD_FILE;
     if (!table.contains("callback"))
         return 0;
+    // Only a name a C function can have reaches the symbol lookup: a NUL would
+    // end the name early there, and the linker's and the compiler's own
+    // symbols (the callback section's bounds among them) begin with "__".
+    if (!isIdentifier(control->callbackName) || control->callbackName.starts_with("__"))
+        return fault(*table.get("callback"), "callback must be a C function's name, not starting with \"__\"");
     control->callback = declaredCallback(control->callbackName);
     if (control->callback == nullptr)
         return fault(*table.get("callback"),

@@ -2,10 +2,12 @@
 // of front end, the table of loaded panels, control values, callback dispatch
 // and the event loop's quit request. How panels reach the operator is left to
 // the front end (frontend.h).
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <charconv>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <deque>
@@ -77,6 +79,20 @@ bool valueFits(const UiControl& control, double value, std::string* why)
     return reason[0] == '\0';
 }
 
+// Opens /dev/null on each of standard input, output and error that the
+// program was started without. Otherwise the next file or socket opened (a
+// display connection) would become that descriptor, and the program's output
+// would go into it. Windows always gives a process its three handles.
+void fillStandardDescriptors()
+{
+#ifndef _WIN32
+    // In rising order: open gives the lowest free descriptor, the closed one.
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd)
+        if (fcntl(fd, F_GETFD) == -1 && errno == EBADF)
+            open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+#endif
+}
+
 // Whether standard input is a pipe or a regular file: a script feeding actions.
 bool inputIsScript()
 {
@@ -108,6 +124,7 @@ int InitCVIRTEEx(int hInstance, char* argv[], void* reserved)
 {
     (void)hInstance;
     (void)reserved;
+    fillStandardDescriptors();
     if (started)
         return 1;
     started = true;

@@ -3,6 +3,8 @@
 // operator actions line by line and their errors, callbacks and the loop's end.
 #include <gtest/gtest.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -248,11 +250,24 @@ TEST_F(Console, PanelThatIsNotDisplayedTakesNoOperatorActions)
     DiscardPanel(hidden);
 }
 
-TEST(RunTime, StartUpMakesStandardOutputLineBuffered)
+TEST(RunTime, StartUpMakesStandardOutputLineBufferedAndOpensDevNullOnClosedStandardDescriptors)
 {
     char* argv[] = {const_cast<char*>("test"), nullptr};
     EXPECT_EQ(InitCVIRTEEx(0, argv, nullptr), 1);
     EXPECT_NE(__flbf(stdout), 0);
+
+    const pid_t child = fork();  // which may close its own descriptors 0 and 1
+    if (child == 0) {
+        close(STDIN_FILENO);
+        close(STDOUT_FILENO);
+        InitCVIRTEEx(0, argv, nullptr);
+        struct stat in, out, null;
+        _exit(stat("/dev/null", &null) || fstat(STDIN_FILENO, &in) || fstat(STDOUT_FILENO, &out) ||
+              in.st_rdev != null.st_rdev || out.st_rdev != null.st_rdev);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0);
 }
 
 TEST(RunTime, ConsoleIsChosenWhenAScriptFeedsStandardInputEvenWithADisplay)

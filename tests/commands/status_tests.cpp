@@ -12,7 +12,8 @@ TEST(StatusReport, PrintsOneExactLinePerPresentChannelInWalkOrder)
     // Channels 0, 5, 102 and 107; every value different, so that a field out
     // of place shows. Channel 102's three measurements fail in three ways.
     // Channel 107's name holds a terminal escape sequence, a tab and DEL,
-    // which the table shows escaped, and UTF-8, which it shows as it is.
+    // which the table shows escaped, and UTF-8, which it shows as it is;
+    // channels 200 and 201 have hostile names, shown escaped and cut.
     Sim sim = startSim(R"(
 base = "empty"
 model = "frozen"
@@ -49,6 +50,10 @@ outputMeasurementCurrent = 0.5
 [[channel]]
 index = 108
 outputName = "A107\u001b]0;x\u0007\tΩ\u007f"
+[[channel]]
+index = 201
+[[channel]]
+index = 202
 [[fault]]
 target = "outputMeasurementSenseVoltage.103"
 on = "get"
@@ -63,22 +68,33 @@ on = "get"
 type = "Counter32"
 )",
                        crateListen);
+    // Names no layout can hold: C1 controls in both encodings and bytes that
+    // are no UTF-8; a NUL, a right-to-left override, the line and paragraph
+    // separators and far more than the MIB's 32 bytes.
+    EXPECT_EQ(simCommand(sim, "set outputName.201 C1\xC2\x9B\xC2\x9D|\x9B\x9D\x9C|\xFF\xFE"), "ok");
+    EXPECT_EQ(simCommand(sim, "set outputName.202 \"U0\\u0000 HIDDEN\\u202e\\u2028\\u2029" +
+                                  std::string(1000, 'N') + "\""),
+              "ok");
     RunResult run = runApp("press STATUS\n");
     EXPECT_EQ(run.status, 0) << run.err;
 
+    const std::string unset = "\t[0]\tVset=0\tIset=1\tImon=0\tVmon=0\tVterm=0\tRUp=10\tRDn=10";
     EXPECT_EQ(lines(run.out),
               sessionOutput({
                   "  0 U0\t[1]\tVset=12.5\tIset=0.25\tImon=0.125\tVmon=12.25\tVterm=12.75\tRUp=20\tRDn=40",
                   "  5 HV five\t[0]\tVset=3\tIset=1.5\tImon=0.0625\tVmon=2.5\tVterm=2.75\tRUp=5\tRDn=7.5",
                   "102 Bad-meas\t[1]\tVset=24\tIset=2\tImon=0\tVmon=0\tVterm=0\tRUp=10\tRDn=10",
                   "107 A107\\x1B]0;x\\x07\\x09Ω\\x7F\t[0]\tVset=0\tIset=1\tImon=0\tVmon=0\tVterm=0\tRUp=10\tRDn=10",
+                  "200 C1\\u{9B}\\u{9D}|\\x9B\\x9D\\x9C|\\xFF\\xFE" + unset,
+                  "201 U0\\x00 HIDDEN\\u{202E}\\u{2028}\\u{2029}" + std::string(27, 'N') + "...[1019 bytes]" +
+                      unset,
               }));
 
     // Each listed channel's eight values are read after its name, in this
     // order; only names are read for absent channels; nothing is written.
     Lines expected = {"GET sysMainSwitch.0"};
     Lines walk = channelWalk([](int channel) -> Lines {
-        if (channel != 0 && channel != 5 && channel != 102 && channel != 107)
+        if (channel != 0 && channel != 5 && channel != 102 && channel != 107 && (channel < 200 || channel > 201))
             return {};
         Lines reads;
         for (const char* object : {"outputSwitch", "outputVoltage", "outputCurrent",
