@@ -96,7 +96,8 @@ bool isControl(char32_t code)
 // so that a channel name cannot move the cursor, recolour or retitle the
 // terminal, draw a line of its own or reverse the line it is on: a byte that
 // is no well-formed UTF-8 as \xHH, an ASCII control as \xHH, any other control
-// as \u{HHHH}. Printable text, UTF-8 included, is unchanged. A text that would
+// as \u{HHHH}, and the backslash itself as \x5C, so that every escape shown is
+// one of ours. Other printable text, UTF-8 included, is unchanged. A text that would
 // show longer than shownTextLimit is cut after a whole character or escape,
 // marked with "...[N bytes]", N being the whole text's byte count.
 std::string shown(std::string_view text)
@@ -108,7 +109,7 @@ std::string shown(std::string_view text)
         char piece[16];
         if (length == 0)
             snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned char>(text[at]));
-        else if (code < 0x80 && isControl(code))
+        else if (code < 0x80 && (isControl(code) || code == '\\'))
             snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned>(code));
         else if (isControl(code))
             snprintf(piece, sizeof piece, "\\u{%X}", static_cast<unsigned>(code));
