@@ -50,17 +50,18 @@ build_netsnmp() {
   [[ -f $prefix/bin/libnetsnmp-40.dll && -f $prefix/lib/pkgconfig/netsnmp.pc ]] && return
   step "fetching and cross-building Net-SNMP $netsnmp_version"
   fetch_netsnmp_source "$cache" "$netsnmp_version"
+  # Chained with &&: set -e does not act inside the left side of ||.
   (
-    cd "$src"
+    cd "$src" &&
     ./configure --host=$host --prefix=/usr --disable-agent --disable-applications --disable-manuals \
       --disable-scripts --disable-mibs --disable-embedded-perl --without-perl-modules --without-openssl \
       --with-default-snmp-version=2 --with-transports=UDP --with-security-modules=usm --with-mibs= \
-      --enable-shared --disable-static --with-defaults >"$cache/netsnmp-configure.log" 2>&1
+      --enable-shared --disable-static --with-defaults >"$cache/netsnmp-configure.log" 2>&1 &&
     # The Windows service helpers need the agent's program name: the client has no use for them.
-    sed -i 's/ winservice\.lo winservicerc\.lo//; s/ winservice\.lo//; s/ winservicerc\.lo//' snmplib/Makefile
-    make -C snmplib -j"$(nproc)" LDFLAGS="-no-undefined -lws2_32 -liphlpapi" >"$cache/netsnmp-build.log" 2>&1
-    rm -rf "$cache/stage"
-    make -C snmplib install DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1
+    sed -i 's/ winservice\.lo winservicerc\.lo//; s/ winservice\.lo//; s/ winservicerc\.lo//' snmplib/Makefile &&
+    make -C snmplib -j"$(nproc)" LDFLAGS="-no-undefined -lws2_32 -liphlpapi" >"$cache/netsnmp-build.log" 2>&1 &&
+    rm -rf "$cache/stage" &&
+    make -C snmplib install DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1 &&
     make installheaders DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1
   ) || {
     echo "windows: Net-SNMP did not build; the logs are $cache/netsnmp-configure.log and netsnmp-build.log:" >&2
