@@ -74,10 +74,21 @@ TORVAN_SNMP_API void syslog(int priority, const char* format, ...)
 #endif
     ;
 
+/* Net-SNMP's Windows DLL exports functions of these two names too. Ours are
+ * linked there as TORVAN_winsock_startup and TORVAN_winsock_cleanup, so that a
+ * program that includes this header gets them whatever the order of the
+ * libraries it links, and Net-SNMP's own callers keep Net-SNMP's. */
+#if defined(_WIN32) && defined(__GNUC__)
+#define TORVAN_SNMP_LINK_NAME(name) __asm__("TORVAN_" #name)
+#else
+#define TORVAN_SNMP_LINK_NAME(name)
+#endif
+
 /* Starts Windows Sockets 2.2 and prints the outcome on standard output; returns NULL. */
-TORVAN_SNMP_API char* winsock_startup(void);
+TORVAN_SNMP_API char* winsock_startup(void) TORVAN_SNMP_LINK_NAME(winsock_startup);
 /* Releases Windows Sockets; the result is not examined. */
-TORVAN_SNMP_API void winsock_cleanup(void);
+TORVAN_SNMP_API void winsock_cleanup(void) TORVAN_SNMP_LINK_NAME(winsock_cleanup);
+#undef TORVAN_SNMP_LINK_NAME
 
 /* Loads the MIB, translates the catalogue and starts Winsock: 1 on success, 0 when
  * the module cannot be loaded or a name does not resolve (the reason is logged). */

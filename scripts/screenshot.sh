@@ -24,31 +24,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# A crate switched on, with two modules: eight channels on at 24 V (their
-# measurements given, as the model is frozen) and four off at 12.5 V.
-cat >"$work/layout.toml" <<'LAYOUT'
-base = "empty"
-model = "frozen"
-
-[crate]
-sysMainSwitch = 1
-
-[[slot]]
-slot = 0
-channels = 8
-outputSwitch = 1
-outputVoltage = 24.0
-outputCurrent = 0.5
-outputMeasurementSenseVoltage = 23.998
-outputMeasurementTerminalVoltage = 24.012
-outputMeasurementCurrent = 0.2
-
-[[slot]]
-slot = 1
-channels = 4
-outputVoltage = 12.5
-outputCurrent = 0.25
-LAYOUT
+# The crate the pictures show (see the layout file).
+layout=$root/scripts/screenshot-layout.toml
 
 # The X server and the simulated crate each say when they are ready.
 mkfifo "$work/display" "$work/sim"
@@ -57,7 +34,7 @@ pids+=($!)
 read -r display <"$work/display"
 
 export MIBDIRS=$build/mib:/usr/share/snmp/mibs/ietf
-"$build/sim/crate-sim" --listen udp:127.0.0.1:1161 --layout "$work/layout.toml" \
+"$build/sim/crate-sim" --listen udp:127.0.0.1:1161 --layout "$layout" \
   </dev/null >"$work/sim" 2>"$work/sim.err" &
 pids+=($!)
 if ! read -r ready <"$work/sim"; then

@@ -25,8 +25,11 @@ mkdir -p "$cache" "$prefix/bin" "$prefix/lib/pkgconfig"
 
 step() { printf '== windows (%ds): %s\n' "$SECONDS" "$*" >&2; }
 
+# The window tests need Xvfb (the Linux set-up brings it and XTest's headers);
+# the program's icon is drawn with rsvg-convert and ImageMagick, which with
+# xdotool also serve scripts/screenshot-windows.sh.
 install_packages() {
-  local packages=(mingw-w64 wine wine64 dpkg-dev) missing=() p
+  local packages=(mingw-w64 wine wine64 dpkg-dev xvfb librsvg2-bin imagemagick xdotool) missing=() p
   for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
@@ -47,17 +50,18 @@ build_netsnmp() {
   [[ -f $prefix/bin/libnetsnmp-40.dll && -f $prefix/lib/pkgconfig/netsnmp.pc ]] && return
   step "fetching and cross-building Net-SNMP $netsnmp_version"
   fetch_netsnmp_source "$cache" "$netsnmp_version"
+  # Chained with &&: set -e does not act inside the left side of ||.
   (
-    cd "$src"
+    cd "$src" &&
     ./configure --host=$host --prefix=/usr --disable-agent --disable-applications --disable-manuals \
       --disable-scripts --disable-mibs --disable-embedded-perl --without-perl-modules --without-openssl \
       --with-default-snmp-version=2 --with-transports=UDP --with-security-modules=usm --with-mibs= \
-      --enable-shared --disable-static --with-defaults >"$cache/netsnmp-configure.log" 2>&1
+      --enable-shared --disable-static --with-defaults >"$cache/netsnmp-configure.log" 2>&1 &&
     # The Windows service helpers need the agent's program name: the client has no use for them.
-    sed -i 's/ winservice\.lo winservicerc\.lo//; s/ winservice\.lo//; s/ winservicerc\.lo//' snmplib/Makefile
-    make -C snmplib -j"$(nproc)" LDFLAGS="-no-undefined -lws2_32 -liphlpapi" >"$cache/netsnmp-build.log" 2>&1
-    rm -rf "$cache/stage"
-    make -C snmplib install DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1
+    sed -i 's/ winservice\.lo winservicerc\.lo//; s/ winservice\.lo//; s/ winservicerc\.lo//' snmplib/Makefile &&
+    make -C snmplib -j"$(nproc)" LDFLAGS="-no-undefined -lws2_32 -liphlpapi" >"$cache/netsnmp-build.log" 2>&1 &&
+    rm -rf "$cache/stage" &&
+    make -C snmplib install DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1 &&
     make installheaders DESTDIR="$cache/stage" >>"$cache/netsnmp-build.log" 2>&1
   ) || {
     echo "windows: Net-SNMP did not build; the logs are $cache/netsnmp-configure.log and netsnmp-build.log:" >&2
@@ -120,10 +124,23 @@ copy_runtime
 # fast; the prefix's service processes keep the standard streams of the first
 # Windows program, so that one has all three on /dev/null (or CTest, which runs
 # the test programs to list their tests while building, waits for them).
+#
+# Wine's desktop process starts with the first program that needs it and
+# draws every window of the session through the driver it could load then:
+# started without a display, no window could ever be shown. A private X server
+# for the session gives it one (the window tests show theirs on X servers of
+# their own), and a wineserver left from an earlier session is ended first.
 start_wine() {
   export WINEPREFIX=$cache/wine WINEDEBUG=-all
-  wineserver -p 2>/dev/null || true  # one may run already for this prefix
-  trap 'wineserver -k 2>/dev/null || true' EXIT
+  wineserver -k 2>/dev/null || true
+  local ready
+  ready=$(mktemp -u) && mkfifo "$ready"
+  Xvfb -displayfd 3 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
+  xvfb=$!
+  read -r display <"$ready" && rm -f "$ready"
+  export DISPLAY=:$display
+  wineserver -p
+  trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
   # Making the prefix, Wine would offer to fetch .NET and HTML run-times no program of ours uses.
   WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd /c exit </dev/null >/dev/null 2>&1
 }
@@ -136,14 +153,15 @@ linux_tools() {
   bash scripts/build.sh >/dev/null
 }
 
-# dist/kovo-windows-x64.zip: the program and its panel file, the kovo tool, the library as a
+# dist/kovo-windows-x64.zip: the program (and its console twin) and its panel file, the kovo tool, the library as a
 # DLL with its import library and headers (Net-SNMP's, which ours include,
 # among them), the DLLs they load, the MIB modules in mibs/, and a README.
 pack() {
   local stage=$build/package name=kovo-windows-x64 dll
   rm -rf "$stage" && mkdir -p "$stage/$name/include" "$stage/$name/lib"
   local top=$stage/$name
-  cp "$build/app/kovo_uir.exe" "$build/app/kovo_uir.uir" "$build/cli/kovo.exe" "$build/lib/TORVAN_SNMP.dll" "$top/"
+  cp "$build/app/kovo_uir.exe" "$build/app/kovo_uir_console.exe" "$build/app/kovo_uir.uir" "$build/cli/kovo.exe" \
+    "$build/lib/TORVAN_SNMP.dll" "$top/"
   for dll in libnetsnmp-40.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
     cp "$prefix/bin/$dll" "$top/"
   done
@@ -166,7 +184,7 @@ start_wine
 linux_tools
 
 step "cross-building kovo"
-cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKOVO_GUI=OFF \
+cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKOVO_GUI=ON \
   -DKOVO_SIM_BUILD_DIR="$linux_build" "$@" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 

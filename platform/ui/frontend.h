@@ -9,12 +9,14 @@
  * a control callback itself and never changes the model directly.
  *
  * Two front ends exist: the console one (console.cpp), always built, and a
- * graphical one in qt/, built in when that folder exists and the KOVO_GUI
- * option is on. The graphical one is the library target kovo_ui_qt, which
- * defines uiGraphicalFrontend below; the core then sees KOVO_UI_GRAPHICAL and
- * uiChooseFrontend may pick it. Nothing else in the core names it.
+ * graphical one, built in when the KOVO_GUI option is on: Qt's in qt/ on
+ * Linux (library target kovo_ui_qt), the Win32 API's in win32/ on Windows
+ * (kovo_ui_win32). It defines uiGraphicalFrontend below; the core then sees
+ * KOVO_UI_GRAPHICAL and uiChooseFrontend may pick it. Nothing else in the core
+ * names it.
  *
- * Everything here runs on the one thread that runs the event loop.
+ * Everything here runs on the one thread that runs the event loop (a front
+ * end may keep its windows on a thread of its own).
  */
 #ifndef KOVO_UI_FRONTEND_H
 #define KOVO_UI_FRONTEND_H
@@ -57,7 +59,7 @@ struct UiPanel {
 
 /* What a front end offers the core. The core calls these on the loop's thread. */
 struct UiFrontend {
-    const char* name;  /* "console", "qt": for messages only */
+    const char* name;  /* "console", "qt", "win32": for messages only */
 
     /* Called once by InitCVIRTEEx with the program's arguments (argv ends in
      * NULL). Returns 1 when the front end can run; 0 makes the core fall back
@@ -85,7 +87,7 @@ struct UiFrontend {
 
 extern const UiFrontend uiConsoleFrontend;
 #ifdef KOVO_UI_GRAPHICAL
-extern const UiFrontend uiGraphicalFrontend;  /* defined by qt/ */
+extern const UiFrontend uiGraphicalFrontend;  /* defined by qt/ or win32/ */
 #endif
 
 /* The front end for this process: the console one when standard input is a

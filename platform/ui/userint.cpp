@@ -82,7 +82,9 @@ bool valueFits(const UiControl& control, double value, std::string* why)
 // Opens /dev/null on each of standard input, output and error that the
 // program was started without. Otherwise the next file or socket opened (a
 // display connection) would become that descriptor, and the program's output
-// would go into it. Windows always gives a process its three handles.
+// would go into it. On Windows the descriptors are left as they are: a
+// program started without its handles (from Explorer) has them bound by the
+// window's output capture.
 void fillStandardDescriptors()
 {
 #ifndef _WIN32

@@ -49,6 +49,34 @@ bool xClick(const std::string& display, int x, int y)
     return done;
 }
 
+bool xKeys(const std::string& display, const std::vector<uint32_t>& keysyms)
+{
+    xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);
+    bool done = xcb_connection_has_error(connection) == 0;
+    if (done) {
+        const xcb_setup_t* setup = xcb_get_setup(connection);
+        int count = setup->max_keycode - setup->min_keycode + 1;
+        xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
+            connection, xcb_get_keyboard_mapping(connection, setup->min_keycode, static_cast<uint8_t>(count)), nullptr);
+        const xcb_keysym_t* table = map != nullptr ? xcb_get_keyboard_mapping_keysyms(map) : nullptr;
+        for (uint32_t keysym : keysyms) {
+            int found = -1;  // the key whose unmodified symbol it is
+            for (int key = 0; table != nullptr && key < count && found < 0; ++key)
+                if (table[key * map->keysyms_per_keycode] == keysym)
+                    found = setup->min_keycode + key;
+            done = done && found >= 0;
+            if (!done)
+                break;
+            for (uint8_t type : {XCB_KEY_PRESS, XCB_KEY_RELEASE})
+                xcb_test_fake_input(connection, type, static_cast<uint8_t>(found), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        }
+        free(map);
+        done = sync(connection) && done;
+    }
+    xcb_disconnect(connection);
+    return done;
+}
+
 bool xClose(const std::string& display, uint32_t window)
 {
     xcb_connection_t* connection = xcb_connect(display.c_str(), nullptr);

@@ -1,9 +1,10 @@
 // This file contains the interface of the output capture: the program's
 // standard output and error, still passed on byte for byte to where they went
 // before, kept in order for the window's output pane, and a call on the
-// writing thread after each write through the C library's streams.
-#ifndef KOVO_UI_QT_OUTPUT_CAPTURE_H
-#define KOVO_UI_QT_OUTPUT_CAPTURE_H
+// writing thread after each write through the C library's streams. Each
+// graphical front end has its own (qt/ for Linux, win32/ for Windows).
+#ifndef KOVO_UI_OUTPUT_CAPTURE_H
+#define KOVO_UI_OUTPUT_CAPTURE_H
 
 #include <string>
 #include <vector>
@@ -21,7 +22,8 @@ struct CapturedText {
  * written, when not NULL, is called on the writing thread each time the C
  * library's stdout or stderr has handed bytes on to its descriptor (for stdout,
  * line-buffered, once a line is complete), never from inside another call of
- * it. Also arranges for captureStop at exit. Returns true at once when already
+ * it; on Windows it is never called, as the window has a thread of its own.
+ * Also arranges for captureStop at exit. Returns true at once when already
  * capturing; false, changing nothing, when the pipes or the thread cannot be
  * made. */
 bool captureStart(void (*notify)(void), void (*written)(void));
@@ -38,4 +40,4 @@ std::vector<CapturedText> captureTake(bool drain);
  * when not capturing. */
 void captureStop(void);
 
-#endif /* KOVO_UI_QT_OUTPUT_CAPTURE_H */
+#endif /* KOVO_UI_OUTPUT_CAPTURE_H */
