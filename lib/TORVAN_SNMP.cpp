@@ -29,6 +29,7 @@
 #endif
 
 #include "TORVAN_SNMP.h"  // also brings the syslog priority names LOG_ERR, LOG_INFO, LOG_DEBUG
+#include "session_open.h"
 
 const char* const readCommunity = "ovalis";
 const char* const writeCommunity = "kite";
@@ -179,6 +180,11 @@ HSNMP openSession(netsnmp_session* session)
 }
 
 }  // namespace
+
+HSNMP torvan_session::openFromCrate(netsnmp_session* session)
+{
+    return openSession(session);
+}
 
 char* StrDup(const char* str)
 {

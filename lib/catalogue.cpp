@@ -20,6 +20,7 @@
 #endif
 
 #include "catalogue.h"
+#include "catalogue_load.h"
 
 /* The identifier tables take about 26 MB, nearly every 4 KiB page of which
  * SnmpInit writes once. On Linux with GCC they lie in one section of their
@@ -139,17 +140,6 @@ bool translateRun(const Row* first, const Row* last)
     return true;
 }
 
-/* Loads a MIB module by name. read_module hands back the MIB tree whether or
- * not it found the module, so the module's entry in Net-SNMP's list of known
- * modules tells whether it was parsed: its import count stays -1 until then. */
-bool loadModule(const char* name)
-{
-    if (read_module(name) == nullptr)
-        return false;
-    const struct module* mp = find_module(which_module(name));
-    return mp != nullptr && mp->no_imports >= 0;
-}
-
 /* Asks for transparent huge pages on the identifier tables before they are
  * first written. Only whole pages between the markers are advised; where the
  * kernel has no huge pages, or they are switched off, nothing changes. */
@@ -166,13 +156,24 @@ void adviseHugePages()
 
 }  // namespace
 
+/* read_module hands back the MIB tree whether or not it found the module, so
+ * the module's entry in Net-SNMP's list of known modules tells whether it was
+ * parsed: its import count stays -1 until then. */
+bool torvan_catalogue::loadModule(const char* name)
+{
+    if (read_module(name) == nullptr)
+        return false;
+    const struct module* mp = find_module(which_module(name));
+    return mp != nullptr && mp->no_imports >= 0;
+}
+
 int SnmpInit(void)
 {
     adviseHugePages();
     syslog(LOG_DEBUG, "*** Initialise SNMP ***");
     init_snmp("VuzizEvir");
     init_mib();
-    if (!loadModule("TORVAN-CRATE-MIB")) {
+    if (!torvan_catalogue::loadModule("TORVAN-CRATE-MIB")) {
         syslog(LOG_ERR, "Unable to load SNMP MIB file \"%s\"", "TORVAN-CRATE-MIB");
         return 0;
     }

@@ -30,45 +30,11 @@
 #include <cstring>
 
 #include "transfers.h"
+#include "values.h"
+
+using namespace torvan_values;
 
 namespace {
-
-/* The variable of a set request: its type and the bytes of its value. */
-struct SetValue {
-    u_char type;
-    const void* bytes;
-    size_t size;
-};
-
-/* A new request with its one variable: a get carries a null value and the
- * session's community, a set the value and its own copy of the write
- * community. NULL (with the reason on standard error) when out of memory. */
-netsnmp_pdu* makeRequest(const char* transfer, const oid* parameter, size_t length, const SetValue* set)
-{
-    netsnmp_pdu* request = snmp_pdu_create(set != nullptr ? SNMP_MSG_SET : SNMP_MSG_GET);
-    if (request == nullptr) {
-        fprintf(stderr, "%s: cannot allocate the SNMP request\n", transfer);
-        return nullptr;
-    }
-    if (set != nullptr) {
-        request->community = reinterpret_cast<u_char*>(StrDup(writeCommunity));
-        if (request->community == nullptr) {
-            fprintf(stderr, "%s: cannot allocate the write community\n", transfer);
-            snmp_free_pdu(request);
-            return nullptr;
-        }
-        request->community_len = strlen(writeCommunity);
-    }
-    netsnmp_variable_list* variable = set != nullptr
-        ? snmp_pdu_add_variable(request, parameter, length, set->type, set->bytes, set->size)
-        : snmp_add_null_var(request, parameter, length);
-    if (variable == nullptr) {
-        fprintf(stderr, "%s: cannot add the variable to the SNMP request\n", transfer);
-        snmp_free_pdu(request);
-        return nullptr;
-    }
-    return request;
-}
 
 /* One complete exchange: sends the request for the object parameter/length
  * and hands the response to take, which converts it into *value and decides
@@ -151,20 +117,6 @@ bool answersRequest(const char* transfer, const netsnmp_pdu* response, const oid
     return true;
 }
 
-/* The number a variable of a numeric type holds; false for any other type. */
-bool numberOf(const netsnmp_variable_list& vars, double* number)
-{
-    if (vars.type == ASN_OPAQUE_FLOAT && vars.val.floatVal != nullptr)
-        *number = *vars.val.floatVal;
-    else if (vars.type == ASN_OPAQUE_DOUBLE && vars.val.doubleVal != nullptr)
-        *number = *vars.val.doubleVal;
-    else if (vars.type == ASN_INTEGER && vars.val.integer != nullptr)
-        *number = static_cast<double>(*vars.val.integer);
-    else
-        return false;
-    return true;
-}
-
 /* The response's last variable of an accepted type (a number, or text too
  * when text is true), whose value replaces those of earlier ones; NULL when
  * it has none. */
@@ -205,52 +157,6 @@ Described describe(const netsnmp_variable_list& vars)
         if (vars.type == n.type)
             snprintf(described.text, sizeof described.text, "%s", n.name);
     return described;
-}
-
-/* Truncates toward zero. A float beyond the int range (or not a number) has no
- * int value at all, so it is clamped rather than left to undefined behaviour. */
-int truncateToInt(double number)
-{
-    if (std::isnan(number))
-        return 0;
-    if (number >= static_cast<double>(INT_MAX))
-        return INT_MAX;
-    if (number <= static_cast<double>(INT_MIN))
-        return INT_MIN;
-    return static_cast<int>(number);
-}
-
-/* A newly allocated copy of an octet string with a terminator added. */
-char* copyOf(const netsnmp_variable_list& vars)
-{
-    char* text = static_cast<char*>(malloc(vars.val_len + 1));
-    if (text == nullptr)
-        return nullptr;
-    if (vars.val_len > 0)
-        memcpy(text, vars.val.string, vars.val_len);
-    text[vars.val_len] = '\0';
-    return text;
-}
-
-/* A newly allocated text of a number: "%9f" for floats, "%9d" for integers,
- * in a buffer of at least 10 bytes that always holds the whole text. */
-char* formatted(const netsnmp_variable_list& vars)
-{
-    double number = 0.0;
-    if (!numberOf(vars, &number))
-        return nullptr;
-    const bool integer = vars.type == ASN_INTEGER;
-    const long whole = integer ? *vars.val.integer : 0;
-    const int needed = integer ? snprintf(nullptr, 0, "%9ld", whole) : snprintf(nullptr, 0, "%9f", number);
-    const size_t size = needed < 10 ? 10 : static_cast<size_t>(needed) + 1;
-    char* text = static_cast<char*>(malloc(size));
-    if (text == nullptr)
-        return nullptr;
-    if (integer)
-        snprintf(text, size, "%9ld", whole);
-    else
-        snprintf(text, size, "%9f", number);
-    return text;
 }
 
 /* The last text the transfers handed out on this thread and its byte count. */

@@ -61,6 +61,7 @@ run() {
 
 run startup library/startup_bench
 run transfers transfers/transfers_bench
+run scripting scripting/scripting_bench
 run commands commands/commands_bench
 run sim sim/bench_sim
 run monitoring monitoring/monitoring_bench

@@ -11,9 +11,9 @@ packages=(
   build-essential cmake pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libsnmp-dev snmp snmpd smitools erlang-snmp
-  libtomlplusplus-dev nlohmann-json3-dev
+  libtomlplusplus-dev nlohmann-json3-dev libcli11-dev libfmt-dev
   qt6-base-dev qt6-wayland libxcb1-dev libxcb-xtest0-dev xvfb xauth locales
-  python3 python3-matplotlib
+  python3 python3-matplotlib python3-dev python3-numpy pybind11-dev
   clang libclang-rt-14-dev
 )
 ietf=/usr/share/snmp/mibs/ietf

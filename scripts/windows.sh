@@ -97,12 +97,13 @@ build_googletest() {
   rm -rf "$cache/googletest"
 }
 
-# The header-only libraries the project uses (toml++, nlohmann-json) serve
-# MinGW as they are: copied into the prefix with nlohmann-json's CMake package.
+# The header-only libraries the project uses (toml++, nlohmann-json, CLI11, and
+# {fmt} in its header-only form) serve MinGW as they are: copied into the
+# prefix with the CMake packages of nlohmann-json and CLI11.
 copy_headers() {
-  cp -r /usr/include/toml++ /usr/include/nlohmann "$prefix/include/"
+  cp -r /usr/include/toml++ /usr/include/nlohmann /usr/include/CLI /usr/include/fmt "$prefix/include/"
   mkdir -p "$prefix/share/cmake"
-  cp -r /usr/share/cmake/nlohmann_json "$prefix/share/cmake/"
+  cp -r /usr/share/cmake/nlohmann_json /usr/share/cmake/CLI11 "$prefix/share/cmake/"
 }
 
 # The MinGW run-time DLLs the programs load, beside Net-SNMP's in the prefix.
@@ -152,19 +153,21 @@ linux_tools() {
   bash scripts/build.sh >/dev/null
 }
 
-# dist/kovo-windows-x64.zip: the program (and its console twin) and its panel file, the library as a
+# dist/kovo-windows-x64.zip: the program (and its console twin) and its panel file, the kovo tool, the library as a
 # DLL with its import library and headers (Net-SNMP's, which ours include,
 # among them), the DLLs they load, the MIB modules in mibs/, and a README.
 pack() {
   local stage=$build/package name=kovo-windows-x64 dll
   rm -rf "$stage" && mkdir -p "$stage/$name/include" "$stage/$name/lib"
   local top=$stage/$name
-  cp "$build/app/kovo_uir.exe" "$build/app/kovo_uir_console.exe" "$build/app/kovo_uir.uir" "$build/lib/TORVAN_SNMP.dll" "$top/"
+  cp "$build/app/kovo_uir.exe" "$build/app/kovo_uir_console.exe" "$build/app/kovo_uir.uir" "$build/cli/kovo.exe" \
+    "$build/lib/TORVAN_SNMP.dll" "$top/"
   for dll in libnetsnmp-40.dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll; do
     cp "$prefix/bin/$dll" "$top/"
   done
   cp "$build/lib/libTORVAN_SNMP.dll.a" "$prefix/lib/libnetsnmp.dll.a" "$top/lib/"
-  cp lib/TORVAN_SNMP.h lib/netsnmplib.h lib/accessors.def lib/catalogue.h lib/catalogue.def "$top/include/"  # as installed on Linux
+  cp lib/TORVAN_SNMP.h lib/netsnmplib.h lib/accessors.def lib/catalogue.h lib/catalogue.def lib/kovo_crate.h \
+    "$top/include/"  # as installed on Linux
   cp -r "$prefix/include/net-snmp" "$top/include/"
   mkdir "$top/mibs" && cp "$build"/mib/*.txt "$top/mibs/"
   # Debugging information stays in the build; the package carries none.

@@ -5,9 +5,10 @@
 # a small C program built through pkg-config, through find_package in a CMake
 # project of its own (shared and static library) and with the source tree taken
 # in through add_subdirectory, each run against the installed
-# crate-sim (a get and a float set round trip); and the installed program,
-# started from / by its full path, finding its panel file and the MIB module
-# and reading the crate at the address compiled into it.
+# crate-sim (a get and a float set round trip); the installed kovo tool and
+# Python module reading it; and the installed program, started from / by its
+# full path, finding its panel file and the MIB module and reading the crate
+# at the address compiled into it.
 #
 # usage: package_test.py BUILD_DIR SOURCE_DIR COMPILER_FLAGS CRATE_ADDRESS
 import fcntl
@@ -60,7 +61,8 @@ def installed_files(prefix):
                  "include/TORVAN_SNMP/accessors.def", "lib/pkgconfig/TORVAN_SNMP.pc",
                  "lib/cmake/TORVAN_SNMP/TORVAN_SNMPConfig.cmake",
                  "lib/cmake/TORVAN_SNMP/TORVAN_SNMPConfigVersion.cmake",
-                 "share/snmp/mibs/TORVAN-CRATE-MIB.txt", "bin/kovo_uir", "bin/kovo_uir.uir", "bin/crate-sim"]:
+                 "share/snmp/mibs/TORVAN-CRATE-MIB.txt", "bin/kovo_uir", "bin/kovo_uir.uir", "bin/crate-sim",
+                 "include/TORVAN_SNMP/kovo_crate.h", "bin/kovo"]:
         check(os.path.exists(os.path.join(prefix, name)), "not installed: " + name)
     desktop = os.path.join(prefix, "share/applications/kovo_uir.desktop")
     exec_line = f'Exec="{prefix}/bin/kovo_uir"'
@@ -73,7 +75,7 @@ def installed_files(prefix):
 # Every name the installed headers declare (functions and globals), from the
 # preprocessed headers: one declaration per statement, typedefs and enums aside.
 def declared_names(include):
-    text = must(["cc", "-E", "-I", include, "-"], input="#include <TORVAN_SNMP.h>\n#include <catalogue.h>\n").stdout
+    text = must(["cc", "-E", "-I", include, "-"], input="#include <TORVAN_SNMP.h>\n#include <catalogue.h>\n#include <kovo_crate.h>\n").stdout
     ours, keep = [], False
     for line in text.splitlines():
         if line.startswith("# "):
@@ -81,6 +83,7 @@ def declared_names(include):
         elif keep:
             ours.append(line)
     code = re.sub(r"__attribute__\s*\(\((?:[^()]|\([^()]*\))*\)\)", " ", " ".join(ours))
+    code = re.sub(r"\{[^{}]*\}", " ", code)  # the members of structures and enumerations
     names = set()
     for statement in code.split(";"):
         statement = statement.strip()
@@ -219,6 +222,21 @@ def main():
         mibs = os.path.join(prefix, "share/snmp/mibs") + ":/usr/share/snmp/mibs/ietf"
         check_consumer("find_package, statically linked", os.path.join(work, "cmake-consumer_static/consumer"),
                        address, clean_env(work, MIBDIRS=mibs))
+        # The installed tool and Python module find the installed MIB module themselves.
+        tool = run([os.path.join(prefix, "bin/kovo"), address, "get", "0", "outputName"], cwd="/",
+                   env=clean_env(work), timeout=60)
+        check(tool.returncode == 0 and tool.stdout == "channel 0  outputName U0\n",
+              "the installed kovo did not read the crate", tool.stdout + tool.stderr)
+        site = os.path.join(prefix, "lib/python3/dist-packages")
+        if os.path.isdir(site):
+            script = f"import kovo; print(kovo.Crate('{address}').channels[0].name)"
+            env = clean_env(work, PYTHONPATH=site)
+            if any(flag.startswith("-fsanitize=") for flag in flags):  # the run-times first, Python's leaks aside
+                preload = [must(["c++", "-print-file-name=" + lib]).stdout.strip() for lib in ("libasan.so", "libstdc++.so")]
+                env.update(LD_PRELOAD=" ".join(preload), ASAN_OPTIONS="detect_leaks=0")
+            module = run([sys.executable, "-c", script], cwd="/", env=env, timeout=60)
+            check(module.returncode == 0 and module.stdout == "U0\n",
+                  "the installed Python module did not read the crate", module.stdout + module.stderr)
     finally:
         stop_sim(sim)
 

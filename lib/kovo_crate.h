@@ -1,0 +1,178 @@
+/*
+ * kovo_crate.h: the crate as a value that a script names at run time: a
+ * session opened with an address, communities, timeout and retries of the
+ * caller's choice; single gets and sets that tell a failure from a zero
+ * through the outcome of the last exchange; and bulk reads of the channel
+ * table (GETBULK) and of the crate-wide objects (one GET), decoded by the
+ * types that TORVAN-CRATE-MIB gives the objects (Float as a double).
+ *
+ * It stands beside TORVAN_SNMP.h and changes nothing of it. It prints nothing
+ * on standard output: every failure is told through a result and the
+ * session's outcome. Standard error carries only Net-SNMP's own warnings
+ * (such as a MIB file it cannot parse) and a note of each datagram dropped
+ * because it came from elsewhere than the crate: a session takes answers only
+ * from the crate's own address and port. Every function that talks to the crate
+ * blocks for its exchanges; a session is used by one thread at a time.
+ *
+ * Objects are named by their MIB names ("outputVoltage", "sysMainSwitch"),
+ * those of the library's catalogue. A table object is addressed by its row as
+ * the library's accessors take it: the channel index 100 x slot +
+ * channel-in-slot, the sensor, community or fan counted from 0; the MIB
+ * index of row r is r + 1.
+ */
+#ifndef KOVO_CRATE_H
+#define KOVO_CRATE_H
+
+#include <stddef.h>
+
+#if defined(_WIN32)
+#if defined(TORVAN_SNMP_BUILDING)
+#define KOVO_CRATE_API __declspec(dllexport)
+#elif defined(TORVAN_SNMP_STATIC)
+#define KOVO_CRATE_API
+#else
+#define KOVO_CRATE_API __declspec(dllimport)
+#endif
+#elif defined(__GNUC__)
+#define KOVO_CRATE_API __attribute__((visibility("default")))
+#else
+#define KOVO_CRATE_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* One open session to one crate. */
+typedef struct kovoCrate kovoCrate;
+
+/* The value types of the crate's objects, as the MIB gives them. */
+enum kovoType {
+    KOVO_NONE = 0,     /* no value: the crate has no such instance */
+    KOVO_INTEGER = 1,  /* Integer32 */
+    KOVO_FLOAT = 2,    /* Float: an opaque single-precision float on the wire */
+    KOVO_TEXT = 3      /* DisplayString, OCTET STRING */
+};
+
+/* One value. A text is newly allocated and belongs to whoever holds the
+ * value: kovoFreeValue (or kovoFreeTable for a table's values) releases it. */
+typedef struct {
+    int type;          /* enum kovoType */
+    long integer;      /* KOVO_INTEGER */
+    double number;     /* KOVO_FLOAT, and KOVO_INTEGER as a double */
+    char* text;        /* KOVO_TEXT: zero-terminated (bytes as received) */
+    size_t length;     /* KOVO_TEXT: bytes, without the terminator */
+} kovoValue;
+
+/* How the last exchange of a session ended. */
+enum kovoOutcomeKind {
+    KOVO_SUCCESS = 0,
+    KOVO_REFUSED,        /* nothing sent: unknown object, row outside its table,
+                            read-only object, or a value outside the MIB's range
+                            or the crate's reported limit */
+    KOVO_TIMEOUT,        /* no answer within the timeout and retries */
+    KOVO_SEND_FAILED,    /* the request could not be sent */
+    KOVO_ERROR_STATUS,   /* the answer carries an error status (errorStatus) */
+    KOVO_OTHER_OBJECT,   /* the answer is about another object than the one asked */
+    KOVO_WRONG_TYPE,     /* the answer's value is not of the object's type */
+    KOVO_NO_SUCH         /* the crate has no such object or instance */
+};
+
+typedef struct {
+    int kind;            /* enum kovoOutcomeKind */
+    int errorStatus;     /* the SNMP error status, for KOVO_ERROR_STATUS */
+    char object[64];     /* the instance it was about: "outputVoltage.4"; "" for none */
+    char reason[256];    /* what went wrong, in words: "timeout (1 s, 3 retries)" */
+} kovoOutcome;
+
+/* Channel rows of a bulk read: one per channel that the crate answered for. */
+typedef struct {
+    int rows;
+    int columns;
+    int* channels;       /* rows: the channel index of each row, ascending */
+    kovoValue* values;   /* rows x columns, row after row; KOVO_NONE where the crate
+                            gave no value for that channel and column */
+} kovoTable;
+
+/* ---- Start-up and sessions ---- */
+
+/* Starts Net-SNMP (reading its own snmp.conf as its tools do), loads
+ * TORVAN-CRATE-MIB through Net-SNMP's MIB search path and looks up the
+ * catalogue's objects; prints nothing. Returns 1, also on later calls; 0 with
+ * the reason in error (when given) if the module or an object is missing. */
+KOVO_CRATE_API int kovoInit(char* error, size_t size);
+
+/* Opens an SNMPv2c session to host ("host", "host:port", or any Net-SNMP peer
+ * name); sends nothing. NULL communities take Net-SNMP's configured default
+ * community (snmp.conf's defCommunity) or else the library's readCommunity,
+ * and the library's writeCommunity. timeout (seconds per attempt) <= 0 and
+ * retries < 0 take Net-SNMP's configured or default ones. Calls kovoInit
+ * itself. NULL with the reason in error when the session cannot be opened. */
+KOVO_CRATE_API kovoCrate* kovoOpen(const char* host, const char* readCommunity, const char* writeCommunity,
+                                   double timeout, int retries, char* error, size_t size);
+/* Closes the session; NULL is ignored. */
+KOVO_CRATE_API void kovoClose(kovoCrate* crate);
+/* The address the session was opened with. */
+KOVO_CRATE_API const char* kovoHost(const kovoCrate* crate);
+/* The outcome of the session's last call that talks to the crate. */
+KOVO_CRATE_API const kovoOutcome* kovoLastOutcome(const kovoCrate* crate);
+/* The name of an SNMP error status ("noAccess"), or "unknown". */
+KOVO_CRATE_API const char* kovoErrorStatusName(int status);
+
+/* ---- Objects ---- */
+
+/* The number of objects, numbered from 0 in catalogue order. */
+KOVO_CRATE_API int kovoObjectCount(void);
+/* The object of that MIB name, or -1. */
+KOVO_CRATE_API int kovoObject(const char* name);
+/* Its MIB name, its type (enum kovoType), whether a set may write it, and its
+ * rows: 0 for a crate-wide object, 1000 for a channel column, otherwise the
+ * rows of its table. Unknown objects give NULL or 0. */
+KOVO_CRATE_API const char* kovoObjectName(int object);
+KOVO_CRATE_API int kovoObjectType(int object);
+KOVO_CRATE_API int kovoObjectWritable(int object);
+KOVO_CRATE_API int kovoObjectRows(int object);
+
+/* ---- Gets and sets: one object per exchange ---- */
+
+/* Reads one instance (row ignored for a crate-wide object). 1 with the value,
+ * or 0 with the outcome saying why. */
+KOVO_CRATE_API int kovoGet(kovoCrate* crate, int object, int row, kovoValue* value);
+
+/* Checks a set without making it: 1 when the crate would be sent it, or 0
+ * with the outcome (KOVO_REFUSED for a read-only object, an integer outside
+ * the MIB's range, a text longer than the MIB's size, a number that is not
+ * finite or beyond single precision, a number above the channel's limit as
+ * the crate reports it). It reads one instance, with one get: the bounding
+ * object of the same row, or else the object itself, so that an instance the
+ * crate does not have fails here too. An integer object takes
+ * value->integer, a Float object value->number, a text object value->text;
+ * value->type is not looked at. A caller that writes several instances
+ * checks them all first, so that a refusal leaves nothing half-written. */
+KOVO_CRATE_API int kovoCheckSet(kovoCrate* crate, int object, int row, const kovoValue* value);
+
+/* Checks the set as kovoCheckSet does, then writes the instance with the
+ * write community, one object per exchange (a Float as single precision),
+ * and gives the value that the crate echoes in echo (when given). 1, or 0
+ * with the outcome; when the check refuses, nothing is sent. */
+KOVO_CRATE_API int kovoSet(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo);
+
+/* ---- Bulk reads ---- */
+
+/* Reads the given crate-wide objects in one GET. 1 with count values (KOVO_NONE
+ * for one the crate does not have), or 0 with the outcome. */
+KOVO_CRATE_API int kovoReadScalars(kovoCrate* crate, const int* objects, int count, kovoValue* values);
+
+/* Reads the given channel columns of every present channel with GETBULK, all
+ * columns in each request. A new table for kovoFreeTable, or NULL with the
+ * outcome. */
+KOVO_CRATE_API kovoTable* kovoReadColumns(kovoCrate* crate, const int* objects, int count);
+
+KOVO_CRATE_API void kovoFreeValue(kovoValue* value);
+KOVO_CRATE_API void kovoFreeTable(kovoTable* table);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KOVO_CRATE_H */

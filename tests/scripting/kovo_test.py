@@ -1,0 +1,137 @@
+"""kovo_test.py: This file contains the tests of the Python module kovo against
+the simulated crate: values read and written through channels, tables against
+one read per value, every kind of failed exchange as a KovoError naming host,
+object and reason, refused sets that send nothing, and closing.
+
+The crate-sim is started here, on a free loopback port, from KOVO_CRATE_SIM."""
+import json
+import os
+import re
+import subprocess
+import tempfile
+import unittest
+
+import kovo
+
+FROZEN = 'model = "frozen"\n'
+
+
+class Sim:
+    """A crate-sim of its own with a request log, steered on its standard input."""
+
+    def __init__(self, layout=""):
+        self.folder = tempfile.TemporaryDirectory(prefix="kovo-python.")
+        layout_file = os.path.join(self.folder.name, "layout.toml")
+        with open(layout_file, "w") as f:
+            f.write(FROZEN + layout)
+        self.log = os.path.join(self.folder.name, "requests.jsonl")
+        self.process = subprocess.Popen(
+            [os.environ["KOVO_CRATE_SIM"], "--listen", "udp:127.0.0.1:0", "--layout", layout_file, "--log", self.log],
+            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        ready = re.match(r"crate-sim ready on udp:(\S+)$", self.process.stdout.readline().strip())
+        if not ready:
+            self.process.kill()
+            raise RuntimeError("crate-sim did not start")
+        self.address = ready.group(1)
+
+    def command(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        return self.process.stdout.readline().strip()
+
+    def sets(self):
+        with open(self.log) as f:
+            return [(e["name"], e["community"], e["value"]) for e in map(json.loads, f) if e["pdu"] == "SET"]
+
+    def stop(self):
+        try:
+            self.command("quit")
+            self.process.wait(timeout=30)
+        finally:
+            self.process.kill()
+            self.folder.cleanup()
+
+
+class CrateTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.sim = Sim('[[channel]]\nindex = 2\noutputConfigMaxSenseVoltage = 10.0\n')
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.sim.stop()
+
+    def setUp(self):
+        self.sim.command("clear")
+        self.crate = kovo.Crate(self.sim.address, timeout=0.3, retries=0)
+
+    def tearDown(self):
+        self.crate.close()
+
+    def test_channel_attributes_read_and_write_their_objects(self):
+        channel = self.crate.channels[3]
+        channel.voltage = 24.2
+        self.assertEqual(channel.voltage, 24.200000762939453)
+        self.assertEqual(channel.outputVoltage, channel.voltage)
+        channel.switch = 1
+        self.assertEqual((channel.name, channel.switch), ("U3", 1))
+        self.assertEqual(self.sim.sets()[-2:], [("outputVoltage.4", "kite", "41 C1 99 9A"),
+                                                ("outputSwitch.4", "kite", "01")])
+
+    def test_table_gives_what_one_get_per_value_gives(self):
+        columns = ["outputName", "outputVoltage", "outputSwitch", "outputConfigMaxSenseVoltage"]
+        rows = self.crate.table(columns)
+        self.assertEqual([row["channel"] for row in rows], [0, 1, 2, 3, 4, 5, 6, 7, 100, 101, 102, 103, 104, 105,
+                                                            106, 107, 300, 301, 302, 303, 304, 305, 306, 307])
+        for row in rows:
+            for column in columns:
+                self.assertEqual(row[column], self.crate.channels[row["channel"]].get(column))
+
+    def test_failed_exchanges_raise_with_host_object_and_reason(self):
+        cases = [
+            ("get drop", "timeout", "no answer"),
+            ("get error genErr", "error status", "error status genErr"),
+            ("get about sysMainSwitch.0", "other object", "is about sysMainSwitch.0"),
+            ("get type Counter32", "wrong type", "holds Counter32"),
+        ]
+        for fault, kind, reason in cases:
+            with self.subTest(fault=fault):
+                self.sim.command("clear")
+                self.assertEqual(self.sim.command("fault outputVoltage.1 " + fault), "ok")
+                with self.assertRaises(kovo.KovoError) as caught:
+                    self.crate.channels[0].voltage
+                error = caught.exception
+                self.assertEqual((error.host, error.object, error.kind), (self.sim.address, "outputVoltage.1", kind))
+                self.assertIn(reason, error.reason)
+                self.assertIn(self.sim.address, str(error))
+
+    def test_refused_sets_send_nothing(self):
+        before = len(self.sim.sets())
+        for channel, attribute, value in [(1, "voltage", 12.0), (0, "current", 5.5), (0, "switch", 2)]:
+            with self.subTest(attribute=attribute, value=value):
+                with self.assertRaises(kovo.KovoError) as caught:
+                    setattr(self.crate.channels[channel], attribute, value)
+                self.assertEqual(caught.exception.kind, "refused")
+        with self.assertRaises(TypeError):
+            self.crate.channels[0].switch = 1.5
+        self.assertEqual(len(self.sim.sets()), before)
+
+    def test_numpy_table(self):
+        try:
+            import numpy
+        except ImportError:
+            self.skipTest("NumPy is not installed for this Python")
+        array = self.crate.table(["outputVoltage", "outputSwitch", "outputName"], numpy=True)
+        self.assertEqual(array.dtype.names, ("channel", "outputVoltage", "outputSwitch", "outputName"))
+        self.assertEqual((array["channel"][8], array["outputName"][8]), (100, "U100"))
+        self.assertEqual(array["outputSwitch"].dtype, numpy.int64)
+
+    def test_closed_crate_refuses_use(self):
+        with kovo.Crate(self.sim.address) as crate:
+            self.assertIn(crate.main_switch, (0, 1))
+        with self.assertRaises(ValueError):
+            crate.main_switch
+
+
+if __name__ == "__main__":
+    unittest.main()
