@@ -140,10 +140,11 @@ start_wine() {
   read -r display <"$ready" && rm -f "$ready"
   export DISPLAY=:$display
   trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
-  # Making the prefix, Wine would offer to fetch .NET and HTML run-times no
-  # program of ours uses. The wineserver is made persistent once the prefix exists.
-  WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd /c exit </dev/null >/dev/null 2>&1
+  # The persistent server needs its prefix's folder (a clean clone has none yet).
+  mkdir -p "$WINEPREFIX"
   wineserver -p
+  # Making the prefix, Wine would offer to fetch .NET and HTML run-times no program of ours uses.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 
 # The simulated crate and its launcher for the tests come from the Linux
