@@ -8,6 +8,17 @@ bash scripts/setup.sh >&2   # the program's standard output stays its own
 bash scripts/build.sh >&2
 build=$(pwd)/${KOVO_BUILD_DIR:-build}
 
+# The crate's address is the one the tests that check the compiled-in
+# address use; their lock file is held while this crate runs (crate-sim and
+# the program inherit it), so that a test run waits instead of meeting it.
+lock=/tmp/kovo-crate-127.0.0.1-1161.lock
+[[ -e $lock ]] || : >>"$lock"
+exec 9<"$lock"
+if ! flock -n 9; then
+  echo "run: a test run is using the crate address 127.0.0.1:1161; waiting for it" >&2
+  flock -w 120 9 || { echo "run: 127.0.0.1:1161 is still in use" >&2; exit 1; }
+fi
+
 ready=$(mktemp -u)
 mkfifo "$ready"
 # The simulated crate reads control commands on its standard input; the

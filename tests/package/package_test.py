@@ -126,8 +126,18 @@ def stop_sim(sim):
 # The lock file that every test run's launcher takes for a crate on a fixed
 # address (tests/support/sim_launcher.cpp), held while `body` runs, so that no
 # other run's crate is there meanwhile.
+# Opened for reading, as the launcher does: in the sticky /tmp, opening
+# another user's file to write or create is refused, and flock needs neither.
 def holding_address_lock(host, port, body):
-    with open(f"/tmp/kovo-crate-{host}-{port}.lock", "a") as lock:
+    path = f"/tmp/kovo-crate-{host}-{port}.lock"
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW)
+    except FileNotFoundError:
+        try:
+            fd = os.open(path, os.O_RDONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
+        except FileExistsError:
+            fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW)
+    with os.fdopen(fd) as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
         return body()
 

@@ -262,7 +262,8 @@ int lockAddress(const std::string& host, int port, std::string& why)
     const auto deadline = Clock::now() + std::chrono::milliseconds(lockWaitMs);
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         if (Clock::now() >= deadline || stopping) {
-            why = "udp:" + host + ":" + std::to_string(port) + " is held by another test run (lock file " + path +
+            why = "udp:" + host + ":" + std::to_string(port) +
+                  " is held by another test run or by scripts/run.sh (lock file " + path +
                   "), still after " + std::to_string(lockWaitMs / 1000) + " s\n";
             close(fd);
             return -1;
