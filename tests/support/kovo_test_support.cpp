@@ -318,8 +318,9 @@ Sim startSim(const std::string& layoutToml, const std::string& listen, RequestLo
     if (s == noSocket)
         failStart(sim, "no sim-launcher answers on " + address);
     sim.connection = static_cast<std::intptr_t>(s);
-    if (request(sim, "hello " + token) != "ok")
-        failStart(sim, "the sim-launcher on " + address + " did not take its token");
+    if (const std::string greeting = request(sim, "hello " + token); greeting != "ok")
+        failStart(sim, "the sim-launcher on " + address + " refused this test: " +
+                           (greeting.empty() ? "it closed the connection" : greeting));
 
     // The request line announces the layout's bytes, which follow it as they are.
     const std::string start = "start " + (listen.empty() ? "udp:127.0.0.1:0" : listen) + " " +

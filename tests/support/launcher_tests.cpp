@@ -121,9 +121,9 @@ TEST(SimLauncher, RefusesWhatNoTestOfOursSendsAndEndsWithItsStarter)
         EXPECT_THAT(reply, MatchesRegex("ok\nerror: quit is taken only .*\n"));
     }
 
-    // At most 64 connections at once; and the launcher serves on after all of the above.
+    // At most 256 connections at once; and the launcher serves on after all of the above.
     std::vector<int> held;
-    for (int i = 0; i < 64; ++i) {
+    for (int i = 0; i < 256; ++i) {
         held.push_back(connectTo(own.address));
         send(held.back(), hello.data(), hello.size(), MSG_NOSIGNAL);
         char reply[3] = "";
