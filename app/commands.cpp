@@ -3,7 +3,6 @@
 // and the status button, and the channel walk that finds the present channels.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -11,6 +10,7 @@
 #include <utility.h>
 
 #include "kovo_uir.h"
+#include "crate_text.h"
 #include "transfers.h"  // the byte count of a name, which may hold zero bytes
 
 namespace {
@@ -46,83 +46,6 @@ void walkChannelsToWrite(auto visit)
     });
 }
 
-// The bytes of a crate's text shown whole, at most this many bytes of shown
-// text: twice the longest name the crate's MIB allows, so that every proper
-// name shows as it is, and a longer one still fits on the table's line.
-constexpr size_t shownTextLimit = 64;
-
-// The length of the UTF-8 sequence that starts text, and its code point in
-// *code; 0 when text does not start with a well-formed sequence (a stray or
-// missing continuation byte, an overlong form, a surrogate, beyond U+10FFFF).
-size_t utf8Sequence(std::string_view text, char32_t* code)
-{
-    const auto lead = static_cast<unsigned char>(text[0]);
-    size_t length = 0;
-    if (lead < 0x80)
-        length = 1;
-    else if (lead >= 0xC2 && lead <= 0xDF)
-        length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF)
-        length = 3;
-    else if (lead >= 0xF0 && lead <= 0xF4)
-        length = 4;
-    if (length == 0 || length > text.size())
-        return 0;
-    char32_t value = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(text[i]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        value = value << 6 | (next & 0x3F);
-    }
-    static const char32_t least[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (value < least[length] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF))
-        return 0;
-    *code = value;
-    return length;
-}
-
-// Code points that move the cursor, start a terminal sequence, break the line
-// or reorder the text around them: C0, DEL and C1 controls, the line and
-// paragraph separators, and the bidirectional marks, embeddings, overrides
-// and isolates.
-bool isControl(char32_t code)
-{
-    return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E || code == 0x200F ||
-           (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
-}
-
-// Text from the crate as the operator's terminal or output pane is given it,
-// so that a channel name cannot move the cursor, recolour or retitle the
-// terminal, draw a line of its own or reverse the line it is on: a byte that
-// is no well-formed UTF-8 as \xHH, an ASCII control as \xHH, any other control
-// as \u{HHHH}, and the backslash itself as \x5C, so that every escape shown is
-// one of ours. Other printable text, UTF-8 included, is unchanged. A text that would
-// show longer than shownTextLimit is cut after a whole character or escape,
-// marked with "...[N bytes]", N being the whole text's byte count.
-std::string shown(std::string_view text)
-{
-    std::string out;
-    for (size_t at = 0; at < text.size();) {
-        char32_t code = 0;
-        const size_t length = utf8Sequence(text.substr(at), &code);
-        char piece[16];
-        if (length == 0)
-            snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned char>(text[at]));
-        else if (code < 0x80 && (isControl(code) || code == '\\'))
-            snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned>(code));
-        else if (isControl(code))
-            snprintf(piece, sizeof piece, "\\u{%X}", static_cast<unsigned>(code));
-        else
-            snprintf(piece, sizeof piece, "%.*s", static_cast<int>(length), text.data() + at);
-        if (out.size() + strlen(piece) > shownTextLimit)
-            return out + "...[" + std::to_string(text.size()) + " bytes]";
-        out += piece;
-        at += length == 0 ? 1 : length;
-    }
-    return out;
-}
-
 // Prints the status table's line of one present channel, after reading its
 // values in the order the crate is asked for them; a failed read shows as 0.
 void printStatusLine(int channel, std::string_view name)
@@ -136,7 +59,7 @@ void printStatusLine(int channel, std::string_view name)
     double vRpUp = getOutputRiseRate(kovo, channel);
     double vRpDown = getOutputFallRate(kovo, channel);
     printf("%3i %s\t[%i]\tVset=%g\tIset=%g\tImon=%g\tVmon=%g\tVterm=%g\tRUp=%g\tRDn=%g\n", channel,
-           shown(name).c_str(), iret, vSet, iSet, iMon, vSense, vTerminal, vRpUp, vRpDown);
+           torvan_text::shown(name).c_str(), iret, vSet, iSet, iMon, vSense, vTerminal, vRpUp, vRpDown);
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "crate_text.h"
 #include "output_status.h"
 
 #ifdef _WIN32
@@ -105,7 +106,7 @@ std::string text(const kovoValue& value, const std::string& object)
     switch (value.type) {
     case KOVO_INTEGER: return fmt::format("{}{}", value.integer, suffix);
     case KOVO_FLOAT: return fmt::format("{}{}", static_cast<float>(value.number), suffix);
-    case KOVO_TEXT: return std::string(value.text, value.length);
+    case KOVO_TEXT: return torvan_text::shown(std::string_view(value.text, value.length));
     default: return "-";
     }
 }
@@ -122,6 +123,13 @@ std::string cell(const kovoValue& value, const std::string& object)
     if (value.type == KOVO_FLOAT)
         return fmt::format("{:.3f} {}", value.number, unitOf(object));
     return text(value, object);
+}
+
+// A document as one line of JSON. JSON text is UTF-8: a crate's byte that is
+// no UTF-8 becomes U+FFFD rather than ending the program with an exception.
+std::string dumped(const json& document)
+{
+    return document.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
 // A value as JSON: a Float as the double the crate's single-precision number is.
@@ -240,7 +248,7 @@ bool readStatus(const Context& context, std::string* out)
             }
             document["channels"].push_back(row);
         }
-        *out = document.dump() + "\n";
+        *out = dumped(document);
         return true;
     }
     std::string s = fmt::format("crate {}\n", kovoHost(context.crate));
@@ -365,7 +373,7 @@ int get(const Context& context, const std::string& rowsText, const std::vector<s
         else
             document.push_back(row);
     }
-    fmt::print("{}", context.json ? document.dump() + "\n" : s);
+    fmt::print("{}", context.json ? dumped(document) : s);
     return 0;
 }
 
@@ -396,7 +404,7 @@ int set(const Context& context, const std::string& rowsText, const std::string& 
             document.push_back(entry);
     }
     if (context.json)
-        fmt::print("{}\n", document.dump());
+        fmt::print("{}", dumped(document));
     return 0;
 }
 

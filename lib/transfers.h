@@ -7,9 +7,10 @@
  *
  * A response answers the request for the object parameter/length when it has
  * no error status and at least one variable, each naming that object (an
- * empty identifier named as it travels, 0.0.0 or 0.0). Anything else is a failed exchange: nothing is taken
- * and the reason goes to standard error, "Error in packet\nReason: ..." for an
- * error status, otherwise one line naming the transfer and the identifier.
+ * empty identifier named as it travels, 0.0.0 or 0.0). Anything else is a
+ * failed exchange: nothing is taken and the reason goes to standard error,
+ * "Error in packet\nReason: ..." for an error status, otherwise one line
+ * naming the transfer and the identifier.
  * Of an answer's variables, the last one of a type the transfer accepts gives
  * the value; the others are skipped without a message.
  */

@@ -207,16 +207,25 @@ TEST(Scripting, SetsGoOneObjectPerExchangeWithTheWriteCommunity)
                                                            "sysMainSwitch.0 other 01"}));
 }
 
-// The status table spells out the status bits and gives units.
+// The status table spells out the status bits and gives units. A name that
+// would retitle the terminal shows escaped, and in JSON its byte that is no
+// UTF-8 becomes U+FFFD instead of ending kovo.
 TEST(Scripting, StatusTableSpellsOutStatusBits)
 {
     kovo::test::Sim sim = startSim(sparseLayout + "[crate]\nsysMainSwitch = 1\n");
-    const auto run = kovoTool(sim, {"status"});
+    auto run = kovoTool(sim, {"status"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("\n    101  HV    on      24.200 V  1.000 A  0.000 V  0.000 A  25 C  on, ramping up\n"),
               std::string::npos)
         << run.out;
     EXPECT_NE(run.out.find("\n6 channels\n"), std::string::npos) << run.out;
+    EXPECT_EQ(simCommand(sim, "set outputName.1 A\x1B]0;x\x07\xFF"), "ok");
+    run = kovoTool(sim, {"status"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\n      0  A\\x1B]0;x\\x07\\xFF  off "), std::string::npos) << run.out;
+    run = kovoTool(sim, {"--json", "status"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("\"outputName\":\"A\\u001b]0;x\\u0007\xEF\xBF\xBD\""), std::string::npos) << run.out;
 }
 
 }  // namespace
