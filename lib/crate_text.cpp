@@ -72,8 +72,13 @@ std::string shown(std::string_view text)
             snprintf(piece, sizeof piece, "\\u{%X}", static_cast<unsigned>(code));
         else
             snprintf(piece, sizeof piece, "%.*s", static_cast<int>(length), text.data() + at);
-        if (out.size() + strlen(piece) > shownTextLimit)
-            return out + "...[" + std::to_string(text.size()) + " bytes]";
+        if (out.size() + strlen(piece) > shownTextLimit) {
+            // snprintf rather than std::to_string, whose digit table the
+            // shared library would otherwise export.
+            char mark[32];
+            snprintf(mark, sizeof mark, "...[%zu bytes]", text.size());
+            return out + mark;
+        }
         out += piece;
         at += length == 0 ? 1 : length;
     }
