@@ -210,32 +210,7 @@ std::string nameOf(const oid* name, size_t length)
     for (const Object& object : objects)
         if (length == object.length + 1 && snmp_oid_compare(name, object.length, object.column, object.length) == 0)
             return object.name + "." + decimal(name[length - 1]);
-    std::string dotted;
-    for (size_t i = 0; i < length; ++i)
-        dotted += (i ? "." : "") + decimal(name[i]);
-    return dotted;
-}
-
-const char* typeName(u_char type)
-{
-    switch (type) {
-    case ASN_INTEGER: return "INTEGER";
-    case ASN_OCTET_STR: return "OCTET STRING";
-    case ASN_NULL: return "NULL";
-    case ASN_OBJECT_ID: return "OBJECT IDENTIFIER";
-    case ASN_IPADDRESS: return "IpAddress";
-    case ASN_COUNTER: return "Counter32";
-    case ASN_GAUGE: return "Gauge32";
-    case ASN_TIMETICKS: return "TimeTicks";
-    case ASN_OPAQUE: return "Opaque";
-    case ASN_COUNTER64: return "Counter64";
-    case ASN_OPAQUE_FLOAT: return "opaque float";
-    case ASN_OPAQUE_DOUBLE: return "opaque double";
-    case SNMP_NOSUCHOBJECT: return "noSuchObject";
-    case SNMP_NOSUCHINSTANCE: return "noSuchInstance";
-    case SNMP_ENDOFMIBVIEW: return "endOfMibView";
-    default: return "an unknown type";
-    }
+    return dotted(name, length).text;
 }
 
 const char* kindOfType(int type)
@@ -334,11 +309,11 @@ bool take(kovoCrate* crate, const Object& object, const std::string& name, const
                       nameOf(vars->name, vars->name_length).c_str());
     if (isException(vars->type))
         return record(crate, KOVO_NO_SUCH, name, "the crate has no such %s (%s)",
-                      object.rows == 0 ? "object" : "instance", typeName(vars->type));
+                      object.rows == 0 ? "object" : "instance", typeName(vars->type).name);
     kovoValue decoded;
     if (!decode(object, *vars, &decoded))
         return record(crate, KOVO_WRONG_TYPE, name, "the crate's %s holds %s, not the object's %s", what,
-                      typeName(vars->type), kindOfType(object.type));
+                      typeName(vars->type).name, kindOfType(object.type));
     if (value != nullptr)
         *value = decoded;
     else
@@ -417,7 +392,7 @@ bool step(kovoCrate* crate, Walk& walk, int column, const netsnmp_variable_list&
     kovoValue value;
     if (!decode(object, vars, &value))
         return record(crate, KOVO_WRONG_TYPE, name, "the crate's answer holds %s, not the object's %s",
-                      typeName(vars.type), kindOfType(object.type));
+                      typeName(vars.type).name, kindOfType(object.type));
     std::vector<kovoValue>& row = rows[static_cast<int>(index) - 1];
     if (row.empty())
         row.resize(static_cast<size_t>(columns), kovoValue{});

@@ -66,21 +66,6 @@ bool exchange(const char* transfer, HSNMP m_sessp, const oid* parameter, size_t 
     return success;
 }
 
-/* An identifier as dotted decimal text, as messages show it; a longer one
- * than any that Net-SNMP parses or the catalogue holds is cut short. */
-struct Dotted {
-    char text[MAX_OID_LEN * 11 + 1];
-};
-Dotted dotted(const oid* name, size_t length)
-{
-    Dotted dotted{};
-    size_t used = 0;
-    for (size_t i = 0; i < length && used < sizeof dotted.text; ++i)
-        used += static_cast<size_t>(snprintf(dotted.text + used, sizeof dotted.text - used, i > 0 ? ".%lu" : "%lu",
-                                             static_cast<unsigned long>(name[i])));
-    return dotted;
-}
-
 /* Whether a variable names the object parameter/length as the request
  * carried it. BER has no form for an identifier without sub-identifiers:
  * Net-SNMP's encoders write two zero bytes or one, read as 0.0.0 or 0.0, and
@@ -136,26 +121,15 @@ struct Described {
 };
 Described describe(const netsnmp_variable_list& vars)
 {
-    static const struct {
-        u_char type;
-        const char* name;
-    } names[] = {
-        {SNMP_NOSUCHOBJECT, "noSuchObject"},     {SNMP_NOSUCHINSTANCE, "noSuchInstance"},
-        {SNMP_ENDOFMIBVIEW, "endOfMibView"},     {ASN_NULL, "a Null value"},
-        {ASN_OCTET_STR, "an OctetString"},       {ASN_OBJECT_ID, "an ObjectIdentifier"},
-        {ASN_IPADDRESS, "an IpAddress"},         {ASN_COUNTER, "a Counter32"},
-        {ASN_GAUGE, "a Gauge32"},                {ASN_TIMETICKS, "a TimeTicks value"},
-        {ASN_OPAQUE, "an Opaque value"},         {ASN_COUNTER64, "a Counter64"},
-    };
     Described described{};
     double number = 0.0;
+    const char* phrase = typeName(vars.type).phrase;
     if (numberOf(vars, &number))
         snprintf(described.text, sizeof described.text, "the number %g", number);
+    else if (phrase != nullptr)
+        snprintf(described.text, sizeof described.text, "%s", phrase);
     else
         snprintf(described.text, sizeof described.text, "a value of type 0x%02X", vars.type);
-    for (const auto& n : names)
-        if (vars.type == n.type)
-            snprintf(described.text, sizeof described.text, "%s", n.name);
     return described;
 }
 

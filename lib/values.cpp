@@ -103,4 +103,42 @@ char* formatted(const netsnmp_variable_list& vars)
     return text;
 }
 
+TypeName typeName(u_char type)
+{
+    static const struct {
+        u_char type;
+        TypeName names;
+    } types[] = {
+        {ASN_INTEGER, {"INTEGER", "an INTEGER"}},
+        {ASN_OCTET_STR, {"OCTET STRING", "an OctetString"}},
+        {ASN_NULL, {"NULL", "a Null value"}},
+        {ASN_OBJECT_ID, {"OBJECT IDENTIFIER", "an ObjectIdentifier"}},
+        {ASN_IPADDRESS, {"IpAddress", "an IpAddress"}},
+        {ASN_COUNTER, {"Counter32", "a Counter32"}},
+        {ASN_GAUGE, {"Gauge32", "a Gauge32"}},
+        {ASN_TIMETICKS, {"TimeTicks", "a TimeTicks value"}},
+        {ASN_OPAQUE, {"Opaque", "an Opaque value"}},
+        {ASN_COUNTER64, {"Counter64", "a Counter64"}},
+        {ASN_OPAQUE_FLOAT, {"opaque float", "an opaque float"}},
+        {ASN_OPAQUE_DOUBLE, {"opaque double", "an opaque double"}},
+        {SNMP_NOSUCHOBJECT, {"noSuchObject", "noSuchObject"}},
+        {SNMP_NOSUCHINSTANCE, {"noSuchInstance", "noSuchInstance"}},
+        {SNMP_ENDOFMIBVIEW, {"endOfMibView", "endOfMibView"}},
+    };
+    for (const auto& t : types)
+        if (t.type == type)
+            return t.names;
+    return {"an unknown type", nullptr};
+}
+
+Dotted dotted(const oid* name, size_t length)
+{
+    Dotted dotted{};
+    size_t used = 0;
+    for (size_t i = 0; i < length && used < sizeof dotted.text; ++i)
+        used += static_cast<size_t>(snprintf(dotted.text + used, sizeof dotted.text - used, i > 0 ? ".%lu" : "%lu",
+                                             static_cast<unsigned long>(name[i])));
+    return dotted;
+}
+
 }  // namespace torvan_values

@@ -38,6 +38,22 @@ char* copyOf(const netsnmp_variable_list& vars);
  * in a buffer of at least 10 bytes that always holds the whole text. */
 char* formatted(const netsnmp_variable_list& vars);
 
+/* The names of a variable's type as messages give them: on its own
+ * ("Counter32") and as what a variable carries ("a Counter32"). An unknown
+ * type has "an unknown type" and no phrase (NULL). */
+struct TypeName {
+    const char* name;
+    const char* phrase;
+};
+TypeName typeName(u_char type);
+
+/* An identifier as dotted decimal text, as messages show it; a longer one
+ * than any that Net-SNMP parses or the catalogue holds is cut short. */
+struct Dotted {
+    char text[MAX_OID_LEN * 11 + 1];
+};
+Dotted dotted(const oid* name, size_t length);
+
 }  // namespace torvan_values
 
 #endif /* TORVAN_SNMP_VALUES_H */
