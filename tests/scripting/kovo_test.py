@@ -71,7 +71,7 @@ class CrateTest(unittest.TestCase):
     def test_channel_attributes_read_and_write_their_objects(self):
         channel = self.crate.channels[3]
         channel.voltage = 24.2
-        self.assertEqual(channel.voltage, 24.200000762939453)
+        self.assertEqual(channel.voltage, 24.2)
         self.assertEqual(channel.outputVoltage, channel.voltage)
         channel.switch = 1
         self.assertEqual((channel.name, channel.switch), ("U3", 1))

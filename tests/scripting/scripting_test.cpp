@@ -136,19 +136,19 @@ TEST(Scripting, FailedExchangesEndKovoNamingHostAndObject)
         const char* object;
         const char* reason;
     } cases[] = {
-        {"fault outputVoltage.1 get drop", {"get", "0", "outputVoltage"}, "outputVoltage.1 (channel 0)", "no answer"},
-        {"fault outputVoltage.1 get error genErr", {"get", "0", "outputVoltage"}, "outputVoltage.1 (channel 0)",
+        {"fault outputVoltage.1 get drop", {"get", "0", "outputVoltage"}, "channel 0 outputVoltage (SNMP instance outputVoltage.1)", "no answer"},
+        {"fault outputVoltage.1 get error genErr", {"get", "0", "outputVoltage"}, "channel 0 outputVoltage (SNMP instance outputVoltage.1)",
          "error status genErr"},
         {"fault outputVoltage.1 get about sysMainSwitch.0", {"get", "0", "outputVoltage"},
-         "outputVoltage.1 (channel 0)", "is about sysMainSwitch.0"},
-        {"fault outputVoltage.1 get type Counter32", {"get", "0", "outputVoltage"}, "outputVoltage.1 (channel 0)",
+         "channel 0 outputVoltage (SNMP instance outputVoltage.1)", "is about sysMainSwitch.0"},
+        {"fault outputVoltage.1 get type Counter32", {"get", "0", "outputVoltage"}, "channel 0 outputVoltage (SNMP instance outputVoltage.1)",
          "holds Counter32, not the object's Float"},
-        {"fault outputVoltage.3 get type OctetString", {"--json", "status"}, "outputVoltage.3 (channel 2)",
+        {"fault outputVoltage.3 get type OctetString", {"--json", "status"}, "channel 2 outputVoltage (SNMP instance outputVoltage.3)",
          "holds OCTET STRING"},
         {"fault outputVoltage get error noAccess", {"status"}, "outputVoltage", "error status noAccess"},
-        {"fault sysMainSwitch.0 set error notWritable", {"switch", "crate", "on"}, "sysMainSwitch.0",
+        {"fault sysMainSwitch.0 set error notWritable", {"switch", "crate", "on"}, "sysMainSwitch",
          "error status notWritable"},
-        {"fault sysMainSwitch.0 set type Counter32", {"switch", "crate", "on"}, "sysMainSwitch.0",
+        {"fault sysMainSwitch.0 set type Counter32", {"switch", "crate", "on"}, "sysMainSwitch",
          "answer to the set holds Counter32"},
     };
     for (const auto& c : cases) {
@@ -173,13 +173,14 @@ TEST(Scripting, RefusedSetsSendNothing)
         std::vector<std::string> command;
         const char* message;
     } cases[] = {
-        {{"set", "0-1", "outputVoltage", "12"}, "outputVoltage.2 (channel 1): 12 is above the channel's "
-                                                  "outputConfigMaxSenseVoltage.2 of 10, nothing sent"},
-        {{"set", "0", "outputCurrent", "5.5"}, "outputCurrent.1 (channel 0): 5.5 is above the channel's "
-                                                 "outputConfigMaxCurrent.1 of 5, nothing sent"},
-        {{"set", "0", "outputSwitch", "2"}, "outputSwitch.1 (channel 0): 2 is outside 0 to 1, nothing sent"},
+        {{"set", "0-1", "outputVoltage", "12"}, "channel 1 outputVoltage (SNMP instance outputVoltage.2): 12 is "
+                                                  "above the channel's outputConfigMaxSenseVoltage.2 of 10, nothing sent"},
+        {{"set", "0", "outputCurrent", "5.5"}, "channel 0 outputCurrent (SNMP instance outputCurrent.1): 5.5 is "
+                                                 "above the channel's outputConfigMaxCurrent.1 of 5, nothing sent"},
+        {{"set", "0", "outputSwitch", "2"}, "(SNMP instance outputSwitch.1): 2 is outside 0 to 1, nothing sent"},
         {{"set", "0", "outputMeasurementCurrent", "1"}, "outputMeasurementCurrent is read-only, nothing sent"},
-        {{"set", "0-8", "outputSwitch", "1"}, "outputSwitch.9 (channel 8): the crate has no such instance"},
+        {{"set", "0,8", "outputSwitch", "1"}, "channel 8 outputSwitch (SNMP instance outputSwitch.9): the crate has "
+                                                "no such instance"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -201,7 +202,7 @@ TEST(Scripting, SetsGoOneObjectPerExchangeWithTheWriteCommunity)
     EXPECT_EQ(run.out, "channel 0  outputVoltage 24.2 V\nchannel 3  outputVoltage 24.2 V\n");
     run = kovoTool(sim, {"-w", "other", "--json", "switch", "crate", "on"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "{\"sysMainSwitch\":1}\n");
+    EXPECT_EQ(run.out, "{\"sysMainSwitch\":1,\"written\":true}\n");
     EXPECT_EQ(setsReceived(sim), (std::vector<std::string>{"outputVoltage.1 kite 41 C1 99 9A",
                                                            "outputVoltage.4 kite 41 C1 99 9A",
                                                            "sysMainSwitch.0 other 01"}));
