@@ -1,10 +1,16 @@
 // This file contains the tests of the scripting session and the kovo tool
 // against the simulated crate: bulk reads against one get per value, every
 // kind of failed exchange as a non-zero exit naming host and object, sets
-// refused before anything is sent, and what a set puts on the wire.
+// refused before anything is sent, what a set puts on the wire, writes of
+// many rows against what the crate holds, selections over absent channels,
+// set-and-wait, the health check, and the formats.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
+#include <cmath>
 #include <numeric>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -136,7 +142,9 @@ TEST(Scripting, FailedExchangesEndKovoNamingHostAndObject)
         const char* object;
         const char* reason;
     } cases[] = {
-        {"fault outputVoltage.1 get drop", {"get", "0", "outputVoltage"}, "channel 0 outputVoltage (SNMP instance outputVoltage.1)", "no answer"},
+        {"fault outputVoltage.1 get drop", {"get", "0", "outputVoltage"},
+         "channel 0 outputVoltage (SNMP instance outputVoltage.1)",
+         "no answer (timeout 0.3 s, 0 retries): is the crate on and the read community right?"},
         {"fault outputVoltage.1 get error genErr", {"get", "0", "outputVoltage"}, "channel 0 outputVoltage (SNMP instance outputVoltage.1)",
          "error status genErr"},
         {"fault outputVoltage.1 get about sysMainSwitch.0", {"get", "0", "outputVoltage"},
@@ -227,6 +235,206 @@ TEST(Scripting, StatusTableSpellsOutStatusBits)
     run = kovoTool(sim, {"--json", "status"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("\"outputName\":\"A\\u001b]0;x\\u0007\xEF\xBF\xBD\""), std::string::npos) << run.out;
+}
+
+// The channels a kovo get printed, from its lines "channel N ...".
+std::vector<int> channelsPrinted(const std::string& out)
+{
+    std::vector<int> channels;
+    for (const std::string& line : kovo::test::lines(out))
+        if (line.rfind("channel ", 0) == 0)
+            channels.push_back(std::stoi(line.substr(8)));
+    return channels;
+}
+
+// Ranges, slots and "all" name the channels the crate has and skip the
+// others (said with --verbose); states narrow them; a single channel named
+// that is absent is an error, and so is a slot that cannot be.
+TEST(Scripting, SelectionsSkipAbsentChannels)
+{
+    kovo::test::Sim sim = startSim(sparseLayout);
+    const struct {
+        std::vector<std::string> command;
+        int status;
+        std::vector<int> channels;
+        const char* err;
+    } cases[] = {
+        {{"get", "0-15", "outputVoltage"}, 0, {0, 1, 2, 3}, ""},
+        {{"-v", "get", "0-5,999", "outputVoltage"}, 0, {0, 1, 2, 3, 999}, "skipped: channels 4-5\n"},
+        {{"get", "slot 1", "outputName"}, 0, {101}, ""},
+        {{"get", "slot", "9", "outputName"}, 0, {999}, ""},
+        {{"get", "all", "outputName"}, 0, {0, 1, 2, 3, 101, 999}, ""},
+        {{"get", "on", "outputName"}, 0, {101}, ""},
+        {{"get", "slot 0,off", "outputName"}, 0, {0, 1, 2, 3}, ""},
+        {{"get", "slot 5", "outputName"}, 0, {}, ""},
+        {{"get", "5", "outputName"}, 1, {}, "channel 5 outputName (SNMP instance outputName.6): the crate has no such"},
+        {{"get", "slot 10", "outputName"}, 2, {}, "\"slot 10\" names no slot from 0 to 9"},
+        {{"get", "0-3,12-", "outputName"}, 2, {}, "\"12-\" is no channel"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.command));
+        const auto run = kovoTool(sim, c.command);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(channelsPrinted(run.out), c.channels);
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+}
+
+// A write of many rows says, per row, whether it was written: a row the
+// crate refuses is not written and the others are, and each row holds
+// afterwards what the output says of it, also when the crate answers tooBig
+// to requests of more than ten variables.
+TEST(Scripting, WritesOfManyRowsSayWhatTheCrateHolds)
+{
+    kovo::test::Sim sim = startSim(fullLayout(), "", kovo::test::RequestLog::none);
+    ASSERT_EQ(simCommand(sim, "toobig 10"), "ok");
+    ASSERT_EQ(simCommand(sim, "fault outputVoltage.601 set error badValue"), "ok");
+    const auto run = kovoTool(sim, {"--json", "set", "0-999", "outputVoltage", "12"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find(": channel 600 outputVoltage (SNMP instance outputVoltage.601): the crate answered with "
+                           "the error status badValue; not written: channel"),
+              std::string::npos)
+        << run.err;
+    const auto rows = nlohmann::json::parse(run.out);
+    ASSERT_EQ(rows.size(), 1000u);
+    kovoCrate* crate = open(sim);
+    const int voltage = kovoObject("outputVoltage");
+    kovoTable* table = kovoReadColumns(crate, &voltage, 1);
+    ASSERT_NE(table, nullptr);
+    int written = 0;
+    for (int r = 0; r < 1000; ++r) {
+        SCOPED_TRACE(r);
+        EXPECT_EQ(rows[r]["channel"], r);
+        EXPECT_EQ(rows[r]["written"], table->values[r].number == 12.0);
+        written += rows[r]["written"].get<bool>();
+    }
+    EXPECT_GE(written, 990);
+    EXPECT_EQ(rows[600]["written"], false);
+    kovoFreeTable(table);
+    kovoClose(crate);
+}
+
+// Set-and-wait on the live model: the channels reach their voltage (in steps
+// when asked); a trip stops the wait at once and names the channels, and the
+// health check then reports them; a channel that does not arrive in time, or
+// is switched off, is named too.
+TEST(Scripting, SetAndWaitReachesItsTargetOrStopsNamingTheChannels)
+{
+    kovo::test::Sim sim = startSim("[crate]\nsysMainSwitch = 1\n"
+                                   "[[slot]]\nslot = 0\nchannels = 4\noutputSwitch = 1\noutputCurrent = 1.0\n"
+                                   "outputSupervisionMaxCurrent = 1.0\noutputSupervisionBehavior = 64\nload = 24.0\n");
+    const struct {
+        std::vector<std::string> command;
+        int status;
+        const char* out;
+        const char* err;
+    } cases[] = {
+        {{"set", "slot 0", "outputVoltage", "5", "--wait", "--tolerance", "0.05"}, 0,
+         "channel 0  outputVoltage 5 V  outputMeasurementSenseVoltage 5 V\n", ""},
+        {{"-v", "set", "2-3", "outputVoltage", "7", "--step", "1"}, 0,
+         "channel 3  outputVoltage 7 V  outputMeasurementSenseVoltage 7 V\n", "step 2 of 2 reached"},
+        {{"set", "0-1", "outputVoltage", "30", "--wait"}, 1, "channel 1  outputVoltage 30 V",
+         "channels 0 (failure: current too high), 1 (failure: current too high) tripped while ramping: stopped"},
+        {{"check", "slot 0"}, 2, "KOVO CRITICAL - channels 0 (failure: current too high), 1 (failure: current too high) "
+                       "tripped | channels=4 on=2 tripped=2;;0 current_limited=0;0 ramping=",
+         ""},
+        {{"set", "1-2", "outputVoltage", "5", "--wait"}, 1, "",
+         "channel 1 is switched off: nothing would ramp there, nothing written"},
+        {{"set", "2", "outputVoltage", "20", "--wait", "--timeout", "0.3"}, 1, "channel 2  outputVoltage 20 V",
+         "channel 2 at "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.command));
+        const auto run = kovoTool(sim, c.command);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
+    }
+    std::vector<std::string> steps;
+    for (const auto& entry : simLog(sim))
+        if (entry.pdu == "SET" && entry.name == "outputVoltage.4")
+            steps.push_back(entry.value);
+    EXPECT_EQ(steps, (std::vector<std::string>{"40 A0 00 00", "40 C0 00 00", "40 E0 00 00"}));  // 5, then 6 and 7
+}
+
+// The health check's outcomes, one line in the monitoring plugins' form each.
+TEST(Scripting, CheckTellsOkWarningCriticalAndUnknown)
+{
+    const struct {
+        std::string layout;
+        const char* fault;
+        std::vector<std::string> command;
+        int status;
+        const char* line;
+    } cases[] = {
+        {frozen, nullptr, {"check"}, 0,
+         "KOVO OK - crate off, 24 channels, 0 on | channels=24 on=0 tripped=0;;0 current_limited=0;0 ramping=0 "
+         "crate_on=0\n"},
+        {"model = \"manual\"\n[crate]\nsysMainSwitch = 1\n[[channel]]\nindex = 1\noutputSwitch = 1\n"
+         "outputVoltage = 20.0\n[[channel]]\nindex = 2\noutputSwitch = 1\noutputVoltage = 20.0\nload = 10.0\n"
+         "outputMeasurementSenseVoltage = 10.0\n",
+         nullptr, {"check", "--ramp-timeout", "0"}, 1,
+         "KOVO WARNING - channel 1 current limited; channel 0 ramping for more than 0 s | channels=24 on=2 "},
+        {frozen + "[[channel]]\nindex = 4\noutputSwitch = 1\n", nullptr, {"check", "slot 0"}, 2,
+         "KOVO CRITICAL - crate switched off while channel 3 is switched on | channels=8 "},
+        {frozen, "fault sysMainSwitch.0 get drop", {"check"}, 3, ": sysMainSwitch: no answer (timeout 0.3 s"},
+        {frozen, nullptr, {"check", "slot 7"}, 3, "KOVO UNKNOWN - no channel of \"slot 7\" is in the crate\n"},
+        {frozen, nullptr, {"check", "--ramp-timeout", "nan"}, 3, "KOVO UNKNOWN - --ramp-timeout: \"nan\" is no number"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        kovo::test::Sim sim = startSim(c.layout);
+        if (c.fault != nullptr) {
+            ASSERT_EQ(simCommand(sim, c.fault), "ok");
+        }
+        const auto run = kovoTool(sim, c.command);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(kovo::test::lines(run.out).size(), 1u) << run.out;
+        EXPECT_NE(run.out.find(c.line), std::string::npos) << run.out;
+    }
+}
+
+// Status bits decoded wherever they are printed (with the number beside the
+// names in JSON), Floats as their shortest decimal, CSV with a header, C1 and
+// bidi controls escaped in JSON; numbers that are not finite and sane, and an
+// empty community, refused before anything is sent.
+TEST(Scripting, FormatsAndRefusedOptions)
+{
+    kovo::test::Sim sim = startSim(sparseLayout + "[crate]\nsysMainSwitch = 1\n");
+    EXPECT_EQ(simCommand(sim, "set outputName.1 \"A\\u0085B\\u202eC\\u2066\""), "ok");
+    const struct {
+        std::vector<std::string> command;
+        int status;
+        std::string out;
+    } cases[] = {
+        {{"get", "101", "outputStatus", "outputVoltage"}, 0,
+         "channel 101  outputStatus on, ramping up  outputVoltage 24.2 V\n"},
+        {{"--json", "get", "101", "outputStatus", "outputVoltage"}, 0,
+         "[{\"channel\":101,\"outputStatus\":3,\"outputStatusBits\":[\"on\",\"rampingUp\"],"
+         "\"outputVoltage\":24.2}]\n"},
+        {{"--csv", "get", "101", "outputName", "outputStatus"}, 0,
+         "crate,channel,outputName,outputStatus,outputStatusBits\n" + sim.address + ",101,HV,3,on rampingUp\n"},
+        {{"--json", "get", "0", "outputName"}, 0, "[{\"channel\":0,\"outputName\":\"A\\u0085B\\u202eC\\u2066\"}]\n"},
+        {{"watch", "-n", "nan"}, 2, ""},
+        {{"watch", "-n", "1e300"}, 2, ""},
+        {{"watch", "-n", "0.01"}, 2, ""},
+        {{"-c", "", "status"}, 2, ""},
+        {{"--csv", "set", "0", "outputVoltage", "1"}, 2, ""},
+        {{"set", "0", "outputVoltage", "1", "--tolerance", "1"}, 2, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.command));
+        const auto run = kovoTool(sim, c.command);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_EQ(run.out, c.out);
+    }
+    auto run = kovoTool(sim, {"watch", "-n", "0.1", "--count", "2", "--csv"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::regex_search(run.out, std::regex("^time,crate,channel,outputName,[^\n]*\n"
+                                                      "\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z,")))
+        << run.out;
+    EXPECT_EQ(kovo::test::lines(run.out).size(), 13u);  // one header, six channels twice
+    EXPECT_EQ(setsReceived(sim), std::vector<std::string>{});
 }
 
 }  // namespace
