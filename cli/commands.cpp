@@ -333,19 +333,19 @@ void print(const Context& context, const char* label, bool crateWide, const std:
 // one line for each run of rows that failed alike.
 void reportUnwritten(const Context& context, const kovo_rows::Writes& writes)
 {
+    auto alike = [](const kovoOutcome& a, const kovoOutcome& b) {
+        return std::string(a.object) == b.object && std::string(a.reason) == b.reason;
+    };
     for (size_t i = 0; i < writes.rows.size();) {
-        const kovoOutcome& outcome = writes.rows[i].outcome;
-        std::vector<int> rows;
-        size_t j = i;
-        for (; j < writes.rows.size() && !writes.rows[j].written && !writes.rows[i].written &&
-               std::string(writes.rows[j].outcome.object) == outcome.object &&
-               std::string(writes.rows[j].outcome.reason) == outcome.reason;
-             ++j)
-            rows.push_back(writes.rows[j].row);
-        if (rows.empty()) {
+        if (writes.rows[i].written) {
             ++i;
             continue;
         }
+        const kovoOutcome& outcome = writes.rows[i].outcome;
+        std::vector<int> rows;
+        size_t j = i;
+        for (; j < writes.rows.size() && !writes.rows[j].written && alike(writes.rows[j].outcome, outcome); ++j)
+            rows.push_back(writes.rows[j].row);
         const std::string object = kovo_rows::describedObject(outcome.object);
         const std::string name = kovoObjectName(writes.object);
         fmt::print(stderr, "kovo: {}: {}{}{}\n", kovoHost(context.crate), object.empty() ? "" : object + ": ",
