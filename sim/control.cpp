@@ -254,8 +254,24 @@ std::string runCommand(std::string_view line, int number)
     return "error: line " + std::to_string(number) + ": " + error;
 }
 
+namespace {
+
+// Whether standard input is a terminal that belongs to another process group:
+// crate-sim started with "&" from an interactive shell. Reading it would stop
+// the simulator (SIGTTIN) until it is brought to the foreground.
+bool terminalOfSomeoneElse()
+{
+    return isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) != getpgrp();
+}
+
+}  // namespace
+
 void startControl()
 {
+    if (terminalOfSomeoneElse()) {
+        fprintf(stderr, "crate-sim: running in the background of a terminal: control commands are not read\n");
+        return;
+    }
     register_readfd(STDIN_FILENO, onControlInput, nullptr);
 }
 
