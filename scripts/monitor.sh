@@ -59,6 +59,7 @@ export MIBDIRS=$build/mib:/usr/share/snmp/mibs/ietf
 start_crate() {
   local name=$1 out=$scratch/$1.out
   shift
+  : >"$out"     # there before the loop below reads it, however late the crate starts
   "$build/sim/crate-sim" --listen udp:127.0.0.1:0 "$@" </dev/null >"$out" 2>"$scratch/$name.log" &
   pids+=($!)
   for _ in $(seq 150); do
