@@ -145,6 +145,25 @@ start_wine() {
   wineserver -p
   # Making the prefix, Wine would offer to fetch .NET and HTML run-times no program of ours uses.
   WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd /c exit </dev/null >/dev/null 2>&1
+  keep_desktop
+}
+
+# Wine's desktop process is started by the first program that needs it, keeps
+# that program's standard error (and what else it inherited) open, and closes
+# a moment after the last program has ended. Under CTest a test's pipe then
+# stays open while other tests run, and CTest waits for it to its timeout. One
+# started here, with none of them, serves the whole session. One that finds
+# the desktop still held (by the one that making the prefix started) ends at
+# once: it is started again once that one has closed.
+keep_desktop() {
+  local try
+  for try in 1 2 3 4 5; do
+    wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+    sleep 2
+    kill -0 $! 2>/dev/null && return
+  done
+  echo "windows: Wine's desktop process does not stay" >&2
+  exit 1
 }
 
 # The simulated crate and its launcher for the tests come from the Linux
