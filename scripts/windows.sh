@@ -120,7 +120,6 @@ copy_runtime() {
   done
 }
 
-
 # Wine in a prefix of our own. A persistent wineserver makes each program start
 # fast; the prefix's service processes keep the standard streams of the first
 # Windows program, so that one has all three on /dev/null (or CTest, which runs
@@ -153,9 +152,9 @@ start_wine() {
 # that program's standard error (and what else it inherited) open, and closes
 # a moment after the last program has ended. Under CTest a test's pipe then
 # stays open while other tests run, and CTest waits for it to its timeout. One
-# started here, with none of them, serves the whole session. One that finds
-# the desktop still held (by the one that making the prefix started) ends at
-# once: it is started again once that one has closed.
+# started here, with none of them, serves the whole session. Started while the
+# desktop is still held by the one that making the prefix started, it ends at
+# once, and is started again once that one has closed.
 keep_desktop() {
   local try
   for try in 1 2 3 4 5; do

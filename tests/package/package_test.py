@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 # package_test.py: This file contains the test of the installed package, seen
 # as its users see it: the tree installed into a temporary prefix, and by
-# another user into a prefix of their own; the shared
-# library's dynamic symbols against the declarations of its installed headers;
+# another user into a prefix of their own; the shared library's dynamic
+# symbols against the declarations of its installed headers;
 # a small C program built through pkg-config, through find_package in a CMake
 # project of its own (shared and static library) and with the source tree taken
 # in through add_subdirectory, each run against the installed
