@@ -77,7 +77,8 @@ TORVAN_SNMP_API void syslog(int priority, const char* format, ...)
 /* Net-SNMP's Windows DLL exports functions of these two names too. Ours are
  * linked there as TORVAN_winsock_startup and TORVAN_winsock_cleanup, so that a
  * program that includes this header gets them whatever the order of the
- * libraries it links, and Net-SNMP's own callers keep Net-SNMP's. */
+ * libraries it links, and Net-SNMP's own callers keep Net-SNMP's. Our DLL
+ * answers a look-up by the plain names too (GetProcAddress). */
 #if defined(_WIN32) && defined(__GNUC__)
 #define TORVAN_SNMP_LINK_NAME(name) __asm__("TORVAN_" #name)
 #else
