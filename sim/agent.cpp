@@ -600,13 +600,17 @@ bool initAgent(const std::string& stateDir, std::string& error)
 }
 
 // Serves the crate on `address` (one transport) with the crate's community
-// names as access rules: the first read-only, the others read-write.
+// names as access rules, for requests over IPv4 and IPv6 alike: the first
+// read-only, the others read-write.
 bool startAgent(const std::string& address, const std::string& layout, std::string& bound, std::string& error)
 {
     for (const auto& [index, row] : simulation.crate.communities) {
         const std::string& name = row[snmpCommunityName].text;
-        if (!name.empty())
-            configure((index == 1 ? "rocommunity " : "rwcommunity ") + name);
+        const std::string rule = index == 1 ? "rocommunity" : "rwcommunity";
+        if (!name.empty()) {
+            configure(rule + " " + name);
+            configure(rule + "6 " + name);
+        }
     }
     buildIndex();
     netsnmp_handler_registration* registration = netsnmp_create_handler_registration(

@@ -911,8 +911,8 @@ TEST(SimLog, RequestsCarryTheirPeerAndOnceAnsweredTheStatusIndexAndValues)
     const Expected expected[] = {
         {0, 0, {voltage + "1 Opaque: Float: 24.200001 V"}},
         {0, 0, {}},     // filled below: a refused set echoes what it was sent
-        {17, 2, {"1.3.6.1.4.1.32473.1.1.2.0 INTEGER: 1 bit mask"}},
-        {0, 0, {"1.3.6.1.4.1.32473.1.1.2.0 INTEGER: 0 bit mask"}},
+        {17, 2, {"1.3.6.1.4.1.32473.1.1.2.0 INTEGER: 1"}},
+        {0, 0, {"1.3.6.1.4.1.32473.1.1.2.0 INTEGER: 0"}},
         {0, 0, {name + "2 STRING: U1", name + "3 STRING: U2"}},
     };
     for (std::size_t i = 0; i < std::size(expected); ++i) {
