@@ -812,6 +812,27 @@ TEST(SimRobustness, OddDatagramsNeitherCrashNorStopTheSim)
     EXPECT_EQ(stopSim(sim), 0);
 }
 
+// What a delay holds back is bounded in variables too, as one datagram can
+// carry a thousand: a flood of such requests is dropped beyond the bound,
+// said once, and the crate goes on answering.
+TEST(SimRobustness, DelayedFloodIsBounded)
+{
+    Sim sim = startSim("", "", RequestLog::none);
+    std::string variables;
+    for (int i = 0; i < 1000; ++i)
+        variables += ber(0x30, berOid({1, 3, 6, 1, 4, 1, 32473, 1}) + std::string("\x05\x00", 2));
+    const std::string large = ber(0x30, berInteger(1) + ber(0x04, "ovalis") +
+                                            ber(0xA0, berInteger(8) + berInteger(0) + berInteger(0) + ber(0x30, variables)));
+    ASSERT_EQ(simCommand(sim, "delay 60"), "ok");
+    const std::string dropped = "(20000 variables) already held back, requests dropped\n";
+    for (int i = 0; i < 400 && simStderr(sim).find(dropped) == std::string::npos; ++i)
+        sendDatagram(sim.port, large);
+    EXPECT_THAT(simStderr(sim), HasSubstr(dropped));
+    ASSERT_EQ(simCommand(sim, "delay 0"), "ok");
+    EXPECT_EQ(get(sim, {"sysMainSwitch.0"}).status, 0);
+    EXPECT_EQ(stopSim(sim), 0);
+}
+
 // --- the command line, the system group, control replies, the answered log ----
 
 TEST(SimCommandLine, HelpAndVersionOnStandardOutputBadOptionsAndOtherTransportsRefused)
