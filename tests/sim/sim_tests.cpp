@@ -151,18 +151,24 @@ TEST(SimSet, IntegersAndTextsAreLoggedAsTheirContentBytes)
     EXPECT_EQ(log[2].value, "01");
 }
 
+// The communities rule over IPv4 and IPv6 alike.
 TEST(SimSet, ReadCommunityIsRefusedAndWrongCommunityGetsNoAnswer)
 {
-    Sim sim = startSim();
-    const RunResult refused = set(sim, {"outputVoltage.1", "F", "5"}, "ovalis");
-    EXPECT_NE(refused.status, 0);
-    EXPECT_THAT(refused.err, HasSubstr("Reason: noAccess"));
-    EXPECT_EQ(simCommand(sim, "get outputVoltage.1"), "ok 0");
+    for (const char* listen : {"", "udp6:[::1]:0"}) {
+        SCOPED_TRACE(listen);
+        Sim sim = startSim("", listen);
+        const RunResult refused = set(sim, {"outputVoltage.1", "F", "5"}, "ovalis");
+        EXPECT_NE(refused.status, 0);
+        EXPECT_THAT(refused.err, HasSubstr("Reason: noAccess"));
+        EXPECT_EQ(simCommand(sim, "get outputVoltage.1"), "ok 0");
+        EXPECT_EQ(set(sim, {"outputVoltage.1", "F", "5"}).status, 0);
+        EXPECT_EQ(simCommand(sim, "get outputVoltage.1"), "ok 5");
 
-    const RunResult unknown = get(sim, {"sysMainSwitch.0"}, "public");
-    EXPECT_NE(unknown.status, 0);
-    EXPECT_THAT(unknown.err, HasSubstr("Timeout: No Response"));
-    EXPECT_EQ(simLog(sim).back().community, "public");   // it arrived, and was not answered
+        const RunResult unknown = get(sim, {"sysMainSwitch.0"}, "public");
+        EXPECT_NE(unknown.status, 0);
+        EXPECT_THAT(unknown.err, HasSubstr("Timeout: No Response"));
+        EXPECT_EQ(simLog(sim).back().community, "public");   // it arrived, and was not answered
+    }
 }
 
 TEST(SimSet, WritesOutsideTheRulesAreRefusedAndNothingIsStored)
