@@ -307,23 +307,6 @@ int close(HSNMP session)
 
 /* ---- Exchanges ---- */
 
-Response::~Response()
-{
-    if (pdu_ != nullptr)
-        snmp_free_pdu(pdu_);
-}
-
-Response& Response::operator=(Response&& other) noexcept
-{
-    if (this != &other) {
-        if (pdu_ != nullptr)
-            snmp_free_pdu(pdu_);
-        pdu_ = other.pdu_;
-        other.pdu_ = nullptr;
-    }
-    return *this;
-}
-
 Response exchange(HSNMP session, int command, const Variable* variables, size_t count, long repetitions,
                   Outcome* outcome)
 {
@@ -332,13 +315,13 @@ Response exchange(HSNMP session, int command, const Variable* variables, size_t 
     if (session == nullptr) {
         outcome->result = Result::notSent;
         outcome->problem = "no SNMP session (null handle), nothing sent";
-        return Response();
+        return nullptr;
     }
     SessionState* state = stateOf(session);
     netsnmp_pdu* request = makeRequest(state, command, variables, count, repetitions, &outcome->problem);
     if (request == nullptr) {
         outcome->result = Result::notSent;
-        return Response();
+        return nullptr;
     }
     const unsigned long droppedBefore = state != nullptr ? state->dropped : 0;
     netsnmp_pdu* received = nullptr;
@@ -347,10 +330,10 @@ Response exchange(HSNMP session, int command, const Variable* variables, size_t 
     outcome->dropped = state != nullptr ? state->dropped - droppedBefore : 0;
     if (status != STAT_SUCCESS || !response) {
         outcome->result = status == STAT_TIMEOUT ? Result::timeout : Result::sendFailed;
-        return Response();
+        return nullptr;
     }
     if (!answersRequest(*response, command, variables, count, outcome))
-        return Response();
+        return nullptr;
     return response;
 }
 

@@ -12,6 +12,7 @@
 #ifndef TORVAN_SNMP_CORE_H
 #define TORVAN_SNMP_CORE_H
 
+#include <memory>
 #include <string>
 
 #include "TORVAN_SNMP.h"
@@ -80,21 +81,10 @@ struct Variable {
 };
 
 /* A response, released when it goes out of scope; null after a failure. */
-class Response {
-public:
-    explicit Response(netsnmp_pdu* pdu = nullptr) : pdu_(pdu) {}
-    ~Response();
-    Response(Response&& other) noexcept : pdu_(other.pdu_) { other.pdu_ = nullptr; }
-    Response& operator=(Response&& other) noexcept;
-    Response(const Response&) = delete;
-    Response& operator=(const Response&) = delete;
-    const netsnmp_pdu* operator->() const { return pdu_; }
-    const netsnmp_pdu& operator*() const { return *pdu_; }
-    explicit operator bool() const { return pdu_ != nullptr; }
-
-private:
-    netsnmp_pdu* pdu_;
+struct ResponseRelease {
+    void operator()(netsnmp_pdu* pdu) const { snmp_free_pdu(pdu); }
 };
+using Response = std::unique_ptr<netsnmp_pdu, ResponseRelease>;
 
 /* One exchange, the only one the library makes: a request of command
  * (SNMP_MSG_GET, SNMP_MSG_SET or SNMP_MSG_GETBULK with repetitions) carrying
@@ -120,7 +110,8 @@ const netsnmp_variable_list* answerFor(const netsnmp_pdu& response, const oid* n
 /* ---- Values ---- */
 
 /* The number a variable of a numeric type holds (ASN_OPAQUE_FLOAT widened,
- * ASN_OPAQUE_DOUBLE, ASN_INTEGER); false for any other type. */
+ * ASN_OPAQUE_DOUBLE, ASN_INTEGER); false for any other type. isNumber and
+ * isNumberOrText (an octet string too) are answerFor's acceptances. */
 bool numberOf(const netsnmp_variable_list& vars, double* number);
 bool isNumber(const netsnmp_variable_list& vars);
 bool isNumberOrText(const netsnmp_variable_list& vars);

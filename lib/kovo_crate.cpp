@@ -55,8 +55,7 @@ struct Object {
     bool ranged;  // integer range or text size from the MIB
     long low, high;
     std::string units;
-    std::string limitName;  // the catalogue's bounding object, or "none"
-    int limit;              // its number, or -1
+    int limit;  // the catalogue's bounding object, or -1
     const char* alias;
 };
 
@@ -114,7 +113,6 @@ bool lookUp(const CatalogueRow& row, Object* object)
     object->low = object->ranged ? node->ranges->low : 0;
     object->high = object->ranged ? node->ranges->high : 0;
     object->units = node->units != nullptr ? node->units : "";
-    object->limitName = row.limit;
     object->limit = -1;
     object->alias = row.alias;
     return true;
@@ -141,12 +139,11 @@ bool start()
             return false;
         }
     objects = std::move(found);
-    for (Object& object : objects) {
-        if (object.limitName == "none")
-            continue;
-        object.limit = objectNamed(object.limitName);
-        if (object.limit < 0) {
-            initError = "the limit " + object.limitName + " of " + object.name + " is no object of the catalogue";
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const std::string limit = catalogueRows[i].limit;
+        objects[i].limit = limit == "none" ? -1 : objectNamed(limit);
+        if (limit != "none" && objects[i].limit < 0) {
+            initError = "the limit " + limit + " of " + objects[i].name + " is no object of the catalogue";
             objects.clear();
             return false;
         }
@@ -171,11 +168,9 @@ std::string instanceName(const Object& object, int row)
 }
 
 /* Records how the exchange ended; returns false for the caller to pass on. */
-bool record(kovoCrate* crate, int kind, const std::string& object, const char* format, ...)
 #ifdef __GNUC__
-    __attribute__((format(printf, 4, 5)))
+__attribute__((format(printf, 4, 5)))
 #endif
-    ;
 bool record(kovoCrate* crate, int kind, const std::string& object, const char* format, ...)
 {
     kovoOutcome& outcome = crate->outcome;
@@ -425,20 +420,13 @@ bool checkSet(kovoCrate* crate, int object, int row, const kovoValue* value)
 /* The value sent, as the echo of a set whose answer holds none of its type. */
 kovoValue sentValue(const Object& object, const kovoValue& value)
 {
-    kovoValue sent{};
-    sent.type = object.type;
-    if (object.type == KOVO_INTEGER) {
-        sent.integer = value.integer;
-        sent.number = static_cast<double>(value.integer);
-    } else if (object.type == KOVO_FLOAT) {
-        sent.number = static_cast<float>(value.number);
-    } else {
-        sent.length = textLength(value);
-        sent.text = static_cast<char*>(malloc(sent.length + 1));
-        if (sent.text != nullptr && sent.length > 0)
-            memcpy(sent.text, value.text, sent.length);
-        if (sent.text != nullptr)
-            sent.text[sent.length] = '\0';
+    const size_t length = object.type == KOVO_TEXT ? textLength(value) : 0;
+    kovoValue sent{object.type, object.type == KOVO_INTEGER ? value.integer : 0, object.type == KOVO_INTEGER ? static_cast<double>(value.integer)
+                                                                           : static_cast<float>(value.number),
+                   nullptr, length};
+    if (object.type == KOVO_TEXT && (sent.text = static_cast<char*>(malloc(length + 1))) != nullptr) {
+        memcpy(sent.text, value.text != nullptr ? value.text : "", length);
+        sent.text[length] = '\0';
     }
     return sent;
 }
