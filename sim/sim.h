@@ -45,7 +45,7 @@ struct ObjectInfo {
     const char* name;
     Record record;
     Object limit;
-    std::vector<oid> id;
+    std::vector<oid> id = {};
     Kind kind = Kind::integer;
     bool writable = false;
     bool bounded = false;
