@@ -1,9 +1,9 @@
 /*
  * transfers.cpp: the five typed transfers, the library's interface of one
  * object per call. Each is a policy on the client core (core.h): one exchange
- * carrying one variable, then what the Parts' transfers make of its outcome:
- * the value of the caller's type taken from the answer, or the failure value
- * with the reason on standard error.
+ * carrying one variable, then what the transfer makes of its outcome: the
+ * value of the caller's type taken from the answer, or the failure value with
+ * the reason on standard error.
  *
  * Value types taken from the crate: ASN_OCTET_STR (text only),
  * ASN_OPAQUE_FLOAT, ASN_OPAQUE_DOUBLE, ASN_INTEGER; every other type, the

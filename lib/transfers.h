@@ -1,8 +1,8 @@
 /*
  * transfers.h: the library's inside view of the typed transfers: what they
- * take from a response that passed the answer rules, apart from the network,
- * for tests and fuzzing that hand them responses directly. Clients never call
- * these; they call the accessors. Not installed.
+ * make of a response, apart from the network, for tests and fuzzing that hand
+ * them responses directly. Clients never call these; they call the
+ * accessors. Not installed.
  *
  * A response answers the request for the object parameter/length when it has
  * no error status and at least one variable, each naming that object (an
