@@ -787,18 +787,6 @@ const char* kovoObjectUnits(int object)
     return o ? o->units.c_str() : nullptr;
 }
 
-const char* kovoObjectAlias(int object)
-{
-    const Object* o = objectAt(object);
-    return o ? o->alias : nullptr;
-}
-
-int kovoObjectLimit(int object)
-{
-    const Object* o = objectAt(object);
-    return o ? o->limit : -1;
-}
-
 /* ---- Gets and sets ---- */
 
 int kovoGet(kovoCrate* crate, int object, int row, kovoValue* value)

@@ -134,12 +134,9 @@ TORVAN_SNMP_API const char* kovoObjectName(int object);
 TORVAN_SNMP_API int kovoObjectType(int object);
 TORVAN_SNMP_API int kovoObjectWritable(int object);
 TORVAN_SNMP_API int kovoObjectRows(int object);
-/* Its unit as the MIB gives it ("V", "A", "V/s"; "" for none), its short name
- * for scripts ("voltage"; "" for none), and the object of the same row whose
- * value bounds a write (-1 for none). Unknown objects give NULL or -1. */
+/* Its unit as the MIB gives it ("V", "A", "V/s"; "" for none); NULL for an
+ * unknown object. */
 TORVAN_SNMP_API const char* kovoObjectUnits(int object);
-TORVAN_SNMP_API const char* kovoObjectAlias(int object);
-TORVAN_SNMP_API int kovoObjectLimit(int object);
 
 /* ---- Gets and sets: one object per exchange ---- */
 

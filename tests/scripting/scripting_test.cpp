@@ -296,8 +296,8 @@ TEST(Scripting, MisuseOfTheCInterfaceFailsWithoutHarm)
         {"kovoReadColumns when closed", [&] { return kovoReadColumns(closed, objects, 1) == nullptr; }, closed},
         {"kovoClose twice", [&] { return kovoClose(closed), std::string(kovoHost(closed)) == sim.address; }, nullptr},
         {"unknown objects' properties", [&] {
-             return kovoObjectName(-1) == nullptr && kovoObjectUnits(9999) == nullptr && kovoObjectAlias(-1) == nullptr &&
-                    kovoObjectLimit(-1) == -1 && kovoObject(nullptr) == -1 && kovoObjectType(-1) == KOVO_NONE;
+             return kovoObjectName(-1) == nullptr && kovoObjectUnits(9999) == nullptr && kovoObject(nullptr) == -1 &&
+                    kovoObjectType(-1) == KOVO_NONE;
          }, nullptr},
         {"kovoFreeValue(NULL), kovoFreeTable(NULL)", [&] { return kovoFreeValue(nullptr), kovoFreeTable(nullptr), true; },
          nullptr},
