@@ -57,6 +57,7 @@ struct Held {
     netsnmp_session* session;
     netsnmp_pdu* pdu;
     void* magic;
+    std::size_t variables;                  // as received: the agent may rework the PDU
 };
 std::list<Held> held;
 std::size_t heldVariables = 0;
@@ -372,7 +373,7 @@ void releaseHeld(unsigned int, void* entry)
     updateModel();
     handle_snmp_packet(NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE, it->session, it->pdu->reqid, it->pdu, it->magic);
     logUnanswered(it->pdu);
-    heldVariables -= variablesOf(it->pdu);
+    heldVariables -= it->variables;
     snmp_free_pdu(it->pdu);
     held.erase(it);
 }
@@ -394,7 +395,7 @@ void holdBack(netsnmp_session* session, netsnmp_pdu* pdu, void* magic)
     netsnmp_pdu* copy = snmp_clone_pdu(pdu);
     if (!copy)
         return logUnanswered(pdu);
-    held.push_back({session, copy, magic});
+    held.push_back({session, copy, magic, variables});
     heldVariables += variables;
     const double delay = simulation.delay;
     timeval t{static_cast<time_t>(delay), static_cast<suseconds_t>((delay - std::floor(delay)) * 1e6)};
