@@ -24,6 +24,7 @@
 #include <system_error>
 
 #ifdef _WIN32
+#include <winsock2.h>  // before windows.h, which would otherwise bring the old Winsock
 #include <windows.h>
 #else
 #include <dlfcn.h>
