@@ -35,6 +35,7 @@ struct kovoCrate {
     HSNMP session;  // NULL once closed
     std::string host;
     kovoOutcome outcome;
+    unsigned long dropped;  // datagrams from elsewhere dropped during the current call
 };
 
 namespace {
@@ -181,6 +182,7 @@ bool record(kovoCrate* crate, int kind, const std::string& object, const char* f
     va_start(args, format);
     vsnprintf(outcome.reason, sizeof outcome.reason, format, args);
     va_end(args);
+    outcome.dropped = crate->dropped;
     return kind == KOVO_SUCCESS;
 }
 
@@ -279,7 +281,6 @@ bool recordFailure(kovoCrate* crate, const Outcome& outcome, const std::vector<s
                nameOf(outcome.about, outcome.aboutLength).c_str());
         break;
     }
-    crate->outcome.dropped = outcome.dropped;
     return false;
 }
 
@@ -301,10 +302,9 @@ Response exchangeFor(kovoCrate* crate, int command, const std::vector<Variable>&
 {
     Outcome outcome;
     Response response = exchange(crate->session, command, asked.data(), asked.size(), repetitions, &outcome);
+    crate->dropped += outcome.dropped;
     if (!response)
         recordFailure(crate, outcome, about);
-    else
-        crate->outcome.dropped = outcome.dropped;
     return response;
 }
 
@@ -642,6 +642,7 @@ auto guarded(kovoCrate* crate, decltype(std::declval<Call>()()) failure, Call ca
 {
     if (sessionOf(crate) == nullptr)
         return failure;
+    crate->dropped = 0;
     try {
         return call();
     } catch (const std::exception& e) {
@@ -695,7 +696,7 @@ kovoCrate* kovoOpen(const char* host, const char* readCommunity_, const char* wr
                 snprintf(error, size, "cannot open a session to %s: %s", host, reason.c_str());
             return nullptr;
         }
-        kovoCrate* crate = new kovoCrate{session, host, kovoOutcome{}};
+        kovoCrate* crate = new kovoCrate{session, host, kovoOutcome{}, 0};
         succeed(crate);
         return crate;
     } catch (...) {
