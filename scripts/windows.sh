@@ -187,8 +187,7 @@ pack() {
     cp "$prefix/bin/$dll" "$top/"
   done
   cp "$build/lib/libTORVAN_SNMP.dll.a" "$prefix/lib/libnetsnmp.dll.a" "$top/lib/"
-  cp lib/TORVAN_SNMP.h lib/netsnmplib.h lib/accessors.def lib/catalogue.h lib/catalogue.def lib/kovo_crate.h \
-    "$top/include/"  # as installed on Linux
+  cp lib/include/* "$top/include/"  # as installed on Linux
   cp -r "$prefix/include/net-snmp" "$top/include/"
   mkdir "$top/mibs" && cp "$build"/mib/*.txt "$top/mibs/"
   # Debugging information stays in the build; the package carries none.

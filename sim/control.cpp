@@ -91,7 +91,7 @@ std::string setCommand(const std::vector<std::string>& words)
     if (!instance)
         return "unknown instance \"" + words[1] + "\"";
     const auto [object, index] = *instance;
-    if (objects[object].origin == Origin::derived)
+    if (isDerived(object))
         return std::string(objects[object].name) + " is computed by the crate and cannot be set";
     Value* stored = findValue(simulation.crate, object, index);
     if (!stored)
