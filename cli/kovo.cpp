@@ -210,6 +210,6 @@ int main(int argc, char** argv)
                    e.error != 0 ? std::strerror(e.error) : "write error");
         status = kovo_cli::exitFailed;
     }
-    kovoClose(crate);
+    kovoFree(crate);
     return status;
 }

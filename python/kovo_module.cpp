@@ -25,24 +25,6 @@ namespace py = pybind11;
 
 namespace {
 
-// The short attribute names of a channel, and the objects they stand for.
-const struct {
-    const char* attribute;
-    const char* object;
-} channelAttributes[] = {
-    {"name", "outputName"},
-    {"status", "outputStatus"},
-    {"switch", "outputSwitch"},
-    {"voltage", "outputVoltage"},
-    {"current", "outputCurrent"},
-    {"sense_voltage", "outputMeasurementSenseVoltage"},
-    {"terminal_voltage", "outputMeasurementTerminalVoltage"},
-    {"measured_current", "outputMeasurementCurrent"},
-    {"temperature", "outputMeasurementTemperature"},
-    {"rise_rate", "outputVoltageRiseRate"},
-    {"fall_rate", "outputVoltageFallRate"},
-};
-
 // The names of the outcome kinds, as KovoError.kind gives them.
 const char* kindName(int kind)
 {
@@ -183,7 +165,7 @@ public:
     ~Crate()
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        kovoClose(crate_);
+        kovoFree(crate_);
     }
     Crate(const Crate&) = delete;
     Crate& operator=(const Crate&) = delete;
@@ -192,7 +174,7 @@ public:
     {
         py::gil_scoped_release release;
         std::lock_guard<std::mutex> lock(mutex_);
-        kovoClose(crate_);
+        kovoFree(crate_);
         crate_ = nullptr;
     }
 
@@ -460,11 +442,10 @@ struct Channels {
     Crate& session() const { return crate.cast<Crate&>(); }
 };
 
+// The object a channel attribute stands for: a channel object by its MIB
+// name or its short name for scripts ("voltage").
 const char* objectOfAttribute(const std::string& attribute)
 {
-    for (const auto& a : channelAttributes)
-        if (attribute == a.attribute)
-            return a.object;
     const int object = kovoObject(attribute.c_str());
     if (object >= 0 && kovoObjectRows(object) == kovo_rows::channelRows)
         return kovoObjectName(object);

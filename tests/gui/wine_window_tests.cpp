@@ -30,13 +30,22 @@ std::vector<std::string> wine;  // runs a Windows program: the arguments after t
 std::string folder;             // the Windows build's folder of these tests, from KOVO_WINDOWS_TESTS
 std::string address;            // the programs' crate address, from KOVO_TEST_APP_ADDRESS
 
-// Three channels in slot 0 and one at the far end of the walk.
+// Three channels in slot 0, two full modules, and one channel at the far end
+// of the walk: a status table longer than the pane shows.
 const char* const layout = R"(base = "empty"
 model = "frozen"
 
 [[slot]]
 slot = 0
 names = ["ch0", "ch1", "ch2"]
+
+[[slot]]
+slot = 1
+channels = 8
+
+[[slot]]
+slot = 2
+channels = 8
 
 [[channel]]
 slot = 3
@@ -74,6 +83,11 @@ Child startWindows(const std::string& program, const std::string& display, Input
 struct Control {
     bool enabled = false;
     int x = 0, y = 0;
+};
+
+// The lines an edit control has and those it shows whole, counted from 0.
+struct View {
+    long first = -1, last = -1, count = -1;
 };
 
 struct WineWindow : testing::Test {
@@ -141,6 +155,32 @@ struct WineWindow : testing::Test {
         return body;
     }
 
+    View view(const std::string& name)
+    {
+        View v;
+        std::istringstream(ask("lines " + name, "\n")) >> v.first >> v.last >> v.count;
+        return v;
+    }
+
+    // Presses Status and reads standard output to the end of the table's
+    // last line: what the pane then holds, line ends as "\n".
+    std::string pressStatus()
+    {
+        click("Status");
+        std::string more;
+        if (!readUntil(app.out, "307 last", &more, 60000)) {
+            ADD_FAILURE() << "no table: " << out + more;
+            return "";
+        }
+        std::string last = more.substr(more.find("307 last"));  // the table's last line, to its end
+        if (!readUntil(app.out, "\n", &last, 10000))
+            ADD_FAILURE() << "the table's last line has no end: " << out + more;
+        out += more.substr(0, more.find("307 last")) + last;
+        std::string shown = withoutCarriageReturns(out);
+        shown.pop_back();  // the pane shows no empty line after the last
+        return shown;
+    }
+
     // Polls name's text until it is want (or holds it, with contains), 30 s at most.
     bool waitForText(const std::string& name, const std::string& want, bool contains = false)
     {
@@ -168,13 +208,7 @@ TEST_F(WineWindow, StatusFillsThePaneAsStandardOutputAndRefusedTextIsNamedByItsL
         EXPECT_TRUE(shown.count(name) == 1 && shown[name].enabled) << name;
     ASSERT_TRUE(shown.count("pane") == 1 && shown.count("status") == 1);
 
-    click("Status");
-    ASSERT_TRUE(readUntil(app.out, "307 last", &out, 60000)) << out;
-    std::string last = out.substr(out.find("307 last"));  // the table's last line, to its end
-    ASSERT_TRUE(readUntil(app.out, "\n", &last, 10000)) << out;
-    out = out.substr(0, out.find("307 last")) + last;
-    std::string table = withoutCarriageReturns(out);
-    table.pop_back();  // the pane shows no empty line after the last
+    std::string table = pressStatus();
     EXPECT_TRUE(waitForText("pane", table)) << text("pane");
 
     // Text committed with Enter and refused is explained by the field's label;
@@ -196,6 +230,30 @@ TEST_F(WineWindow, StatusFillsThePaneAsStandardOutputAndRefusedTextIsNamedByItsL
     Finished alone = finish(&console, 60000);
     EXPECT_EQ(out + run.out, alone.out);
     EXPECT_NE(alone.out.find("\r\n307 last\t[0]\t"), std::string::npos) << alone.out;
+}
+
+TEST_F(WineWindow, ThePaneFollowsTheEndOfTheOutputUnlessScrolledAway)
+{
+    std::string table = pressStatus();
+    ASSERT_TRUE(waitForText("pane", table)) << text("pane");
+    View end = view("pane");
+    ASSERT_GT(end.count, end.last - end.first + 1) << "the output fits the pane: the crate needs more channels";
+    EXPECT_EQ(end.last, end.count - 1) << "first " << end.first << ", last " << end.last;
+    EXPECT_EQ(kovo::test::lines(table).size(), static_cast<size_t>(end.count));
+
+    // Scrolled a page up by the operator, the view stays there as output arrives.
+    click("pane");
+    ASSERT_TRUE(xKeys(display, {0xff55}));  // Page Up
+    View up;
+    for (Clock::time_point start = Clock::now(); secondsSince(start) < 30 && up.first < 0;)
+        if (View now = view("pane"); now.first < end.first)
+            up = now;
+    ASSERT_GE(up.first, 0) << "Page Up did not scroll the pane";
+    table = pressStatus();
+    ASSERT_TRUE(waitForText("pane", table)) << text("pane");
+    View after = view("pane");
+    EXPECT_EQ(after.first, up.first);
+    EXPECT_GT(after.count, end.count);
 }
 
 TEST_F(WineWindow, DuringTheExerciseThePaneFollowsClicksStartNothingAndClosingEndsAfterIt)

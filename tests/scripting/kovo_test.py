@@ -24,16 +24,16 @@ FROZEN = 'model = "frozen"\n'
 class Sim:
     """A crate-sim of its own with a request log, steered on its standard input."""
 
-    def __init__(self, layout=""):
+    def __init__(self, layout="", listen="udp:127.0.0.1:0"):
         self.folder = tempfile.TemporaryDirectory(prefix="kovo-python.")
         layout_file = os.path.join(self.folder.name, "layout.toml")
         with open(layout_file, "w") as f:
             f.write(FROZEN + layout)
         self.log = os.path.join(self.folder.name, "requests.jsonl")
         self.process = subprocess.Popen(
-            [os.environ["KOVO_CRATE_SIM"], "--listen", "udp:127.0.0.1:0", "--layout", layout_file, "--log", self.log],
+            [os.environ["KOVO_CRATE_SIM"], "--listen", listen, "--layout", layout_file, "--log", self.log],
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        ready = re.match(r"crate-sim ready on udp:(\S+)$", self.process.stdout.readline().strip())
+        ready = re.match(r"crate-sim ready on (?:udp:)?(\S+)$", self.process.stdout.readline().strip())
         if not ready:
             self.process.kill()
             raise RuntimeError("crate-sim did not start")
@@ -177,6 +177,14 @@ class CrateTest(unittest.TestCase):
         run = subprocess.run(command, stdout=writer, stderr=subprocess.PIPE, text=True)
         os.close(writer)
         self.assertEqual((run.returncode, run.stderr), (1, "kovo: cannot write standard output: Broken pipe\n"))
+
+    def test_crate_on_ipv6(self):
+        sim = Sim(listen="udp6:[::1]:0")
+        try:
+            with kovo.Crate(sim.address, timeout=1, retries=0) as crate:
+                self.assertEqual((crate.main_switch, crate.channels[3].name), (0, "U3"))
+        finally:
+            sim.stop()
 
     def test_closed_crate_refuses_use(self):
         with kovo.Crate(self.sim.address) as crate:
