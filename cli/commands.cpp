@@ -57,14 +57,14 @@ using kovo_rows::shortest;
 using kovo_rows::statusBits;
 
 // A value as text: a Float by the shortest text of its single-precision
-// number (what the crate holds), with the object's unit; outputStatus by the
+// number (what the crate holds), with the object's unit; a status by the
 // labels of its bits.
 std::string text(const kovoValue& value, const std::string& object)
 {
     const std::string unit = unitOf(object);
     const std::string suffix = unit.empty() ? "" : " " + unit;
-    if (object == "outputStatus" && value.type == KOVO_INTEGER) {
-        const std::vector<std::string> bits = statusBits(value.integer, false);
+    if (kovo_rows::isStatus(object) && value.type == KOVO_INTEGER) {
+        const std::vector<std::string> bits = statusBits(value.integer, false, object);
         return bits.empty() ? "-" : fmt::format("{}", fmt::join(bits, ", "));
     }
     switch (value.type) {
@@ -96,18 +96,19 @@ json toJson(const kovoValue& value)
     }
 }
 
-// Adds an object's value to a JSON row, and outputStatus' bits by name beside its number.
+// Adds an object's value to a JSON row, and a status' bits by name beside its number.
 void addJson(json& row, const std::string& object, const kovoValue& value)
 {
     row[object] = toJson(value);
-    if (object == "outputStatus")
-        row["outputStatusBits"] = value.type == KOVO_INTEGER ? json(statusBits(value.integer, true)) : json(nullptr);
+    if (kovo_rows::isStatus(object))
+        row[object + "Bits"] =
+            value.type == KOVO_INTEGER ? json(statusBits(value.integer, true, object)) : json(nullptr);
 }
 
-// The CSV heading of an object's column (two for outputStatus: its number and its bits' names).
+// The CSV heading of an object's column (two for a status: its number and its bits' names).
 std::string csvHeading(const std::string& object)
 {
-    return object == "outputStatus" ? "outputStatus,outputStatusBits" : object;
+    return kovo_rows::isStatus(object) ? object + "," + object + "Bits" : object;
 }
 
 // An object's value as CSV field(s), to match csvHeading.
@@ -120,9 +121,10 @@ std::string csvCells(const std::string& object, const kovoValue& value)
     case KOVO_TEXT: field = csvField(torvan_text::shown(std::string_view(value.text, value.length))); break;
     default: break;
     }
-    if (object == "outputStatus")
-        field += "," + (value.type == KOVO_INTEGER ? fmt::format("{}", fmt::join(statusBits(value.integer, true), " "))
-                                                   : std::string());
+    if (kovo_rows::isStatus(object))
+        field += "," + (value.type == KOVO_INTEGER
+                            ? fmt::format("{}", fmt::join(statusBits(value.integer, true, object), " "))
+                            : std::string());
     return field;
 }
 
@@ -194,7 +196,7 @@ bool readStatus(const Context& context, bool stamped, bool first, std::string* o
         document["scalars"] = json::object();
         document["channels"] = json::array();
         for (size_t i = 0; i < scalars.size(); ++i)
-            document["scalars"][kovoObjectName(scalars[i])] = toJson(scalarValues.values[i]);
+            addJson(document["scalars"], kovoObjectName(scalars[i]), scalarValues.values[i]);
         for (int r = 0; r < table.rows(); ++r) {
             json row = {{"channel", table.channel(r)}};
             for (int column : columns)
@@ -296,8 +298,18 @@ void print(const Context& context, const char* label, bool crateWide, const std:
     put(context.format == Format::json ? dumped(document) : s);
 }
 
+// A row's write as JSON: whether it was written, and when not, whether it
+// was sent and why it was not written.
+json writeOutcome(const kovo_rows::RowWrite& write)
+{
+    if (write.written)
+        return {{"written", true}};
+    return {{"written", false}, {"sent", write.sent != 0}, {"reason", kovo_rows::reasonOf(write.outcome, true)}};
+}
+
 // Says on standard error which rows of a write were not written and why:
-// one line for each run of rows that failed alike.
+// one line for each run of rows that failed alike. The rows of a request the
+// crate did not answer are not confirmed: the crate may have written them.
 void reportUnwritten(const Context& context, const kovo_rows::Writes& writes)
 {
     auto alike = [](const kovoOutcome& a, const kovoOutcome& b) {
@@ -315,11 +327,13 @@ void reportUnwritten(const Context& context, const kovo_rows::Writes& writes)
             rows.push_back(writes.rows[j].row);
         const std::string object = kovo_rows::describedObject(outcome.object);
         const std::string name = kovoObjectName(writes.object);
+        const bool unanswered = writes.rows[i].sent && outcome.kind == KOVO_TIMEOUT;
         fmt::print(stderr, "kovo: {}: {}{}{}\n", kovoHost(context.crate), object.empty() ? "" : object + ": ",
                    kovo_rows::reasonOf(outcome, true),
                    kovoObjectRows(writes.object) == 0
                        ? ""
-                       : fmt::format("; not written: {}{} {}", kovo_rows::rowLabel(name), rows.size() == 1 ? "" : "s",
+                       : fmt::format("; {}: {}{} {}", unanswered ? "not confirmed" : "not written",
+                                     kovo_rows::rowLabel(name), rows.size() == 1 ? "" : "s",
                                      kovo_rows::channelList(rows)));
         i = j;
     }
@@ -502,7 +516,7 @@ int setAndWait(const Context& context, const std::vector<int>& channels, double 
         senses[i].type = std::isnan(result.readings[i].sense) ? KOVO_NONE : KOVO_FLOAT;
         senses[i].number = result.readings[i].sense;
         row.values.emplace_back("outputMeasurementSenseVoltage", &senses[i]);
-        row.extra["written"] = write.written;
+        row.extra = writeOutcome(write);
         row.extra["reached"] = result.end == kovo_rows::RampEnd::reached;
         printed.push_back(row);
     }
@@ -559,9 +573,7 @@ int set(const Context& context, const std::string& rowsText, const std::string& 
         Printed row{write.row, {}};
         if (write.written)
             row.values.emplace_back(objectName, &write.echo);
-        row.extra["written"] = write.written;
-        if (!write.written)
-            row.extra["reason"] = kovo_rows::reasonOf(write.outcome, true);
+        row.extra = writeOutcome(write);
         if (write.written || context.format == Format::json)
             printed.push_back(row);
     }

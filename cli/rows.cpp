@@ -54,6 +54,31 @@ std::string decimal(long number)
     return fmt::format("{}", number);
 }
 
+// The bits of the status objects, as output_status.h names them.
+struct StatusBit {
+    int bit;
+    const char* name;
+    const char* label;
+};
+#define KOVO_STATUS_BIT(bit, name, label) {bit, #name, label},
+const StatusBit outputStatusBits[] = {TORVAN_OUTPUT_STATUS_BITS(KOVO_STATUS_BIT)};
+const StatusBit systemStatusBits[] = {TORVAN_SYSTEM_STATUS_BITS(KOVO_STATUS_BIT)};
+#undef KOVO_STATUS_BIT
+
+template <size_t N>
+std::vector<std::string> bitsOf(const StatusBit (&table)[N], long status, bool names)
+{
+    std::vector<std::string> bits;
+    for (int bit = 0; bit < 32; ++bit) {
+        if ((status & (1L << bit)) == 0)
+            continue;
+        const auto known = std::find_if(std::begin(table), std::end(table), [&](const auto& b) { return b.bit == bit; });
+        bits.push_back(known != std::end(table) ? (names ? known->name : known->label)
+                                                : (names ? "bit" : "bit ") + decimal(bit));
+    }
+    return bits;
+}
+
 }  // namespace
 
 Selection parseSelection(const std::string& text)
@@ -228,23 +253,20 @@ bool tripped(long status)
 
 long statusBit(const std::string& name)
 {
-#define KOVO_STATUS_BIT(bit, bitName, label) \
-    if (name == #bitName)                    \
-        return 1L << (bit);
-    TORVAN_OUTPUT_STATUS_BITS(KOVO_STATUS_BIT)
-#undef KOVO_STATUS_BIT
+    for (const StatusBit& b : outputStatusBits)
+        if (name == b.name)
+            return 1L << b.bit;
     return 0;
 }
 
-std::vector<std::string> statusBits(long status, bool names)
+bool isStatus(const std::string& object)
 {
-    std::vector<std::string> bits;
-#define KOVO_STATUS_BIT(bit, name, label) \
-    if (status & (1L << (bit)))           \
-        bits.push_back(names ? #name : label);
-    TORVAN_OUTPUT_STATUS_BITS(KOVO_STATUS_BIT)
-#undef KOVO_STATUS_BIT
-    return bits;
+    return object == "outputStatus" || object == "sysStatus";
+}
+
+std::vector<std::string> statusBits(long status, bool names, const std::string& object)
+{
+    return object == "sysStatus" ? bitsOf(systemStatusBits, status, names) : bitsOf(outputStatusBits, status, names);
 }
 
 double shortest(double number)
@@ -290,29 +312,14 @@ Writes writeRows(kovoCrate* crate, int object, const std::vector<int>& rows, con
 {
     Writes writes;
     writes.object = object;
+    if (rows.empty())
+        return writes;
     for (size_t i = 0; i < rows.size(); ++i)
-        if (!kovoCheckSet(crate, object, rows[i], &values[i])) {
-            writes.refused = true;
-            writes.refusal = *kovoLastOutcome(crate);
-            return writes;
-        }
-    bool answered = true;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        RowWrite row;
-        row.row = rows[i];
-        if (!answered) {
-            row.outcome.kind = KOVO_REFUSED;
-            std::snprintf(row.outcome.object, sizeof row.outcome.object, "%s.%d", kovoObjectName(object),
-                          kovoObjectRows(object) == 0 ? 0 : rows[i] + 1);
-            std::snprintf(row.outcome.reason, sizeof row.outcome.reason, "%s",
-                          "not sent: the crate did not answer an earlier write");
-        } else if (kovoSet(crate, object, rows[i], &values[i], &row.echo)) {
-            row.written = true;
-        } else {
-            row.outcome = *kovoLastOutcome(crate);
-            answered = row.outcome.kind != KOVO_TIMEOUT;
-        }
-        writes.rows.push_back(row);
+        writes.rows.push_back({rows[i], values[i], 0, 0, {}, {}});
+    if (!kovoSetRows(crate, object, writes.rows.data(), static_cast<int>(writes.rows.size())) &&
+        std::none_of(writes.rows.begin(), writes.rows.end(), [](const RowWrite& r) { return r.sent; })) {
+        writes.refused = true;
+        writes.refusal = *kovoLastOutcome(crate);
     }
     return writes;
 }

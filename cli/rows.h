@@ -96,11 +96,15 @@ std::string channelList(const std::vector<int>& channels);
 // (when given); past the tenth, how many more.
 std::string namedChannels(const std::vector<int>& channels, const std::function<std::string(int)>& detail = {});
 
-// An outputStatus's failure bits (those its supervision limits latch),
-// whether it has one latched, and the names or labels of the bits it has set.
+// An outputStatus's failure bits (those its supervision limits latch), and
+// whether it has one latched.
 long failureBitsOf(long status);
 bool tripped(long status);
-std::vector<std::string> statusBits(long status, bool names);
+// Whether an object's value is a mask of status bits: outputStatus, sysStatus.
+bool isStatus(const std::string& object);
+// The names or labels of the bits a status value has set ("bit 12" for a bit
+// without a name).
+std::vector<std::string> statusBits(long status, bool names, const std::string& object = "outputStatus");
 // The value of the outputStatus bit of that name ("on", "currentLimited").
 long statusBit(const std::string& name);
 
@@ -110,18 +114,13 @@ double shortest(double number);
 
 // ---- Writing many rows ----
 
-// One row's write: written, with the crate's echo, or not, with the outcome
-// that says why.
-struct RowWrite {
-    int row = 0;
-    bool written = false;
-    kovoValue echo{};
-    kovoOutcome outcome{};
-};
+// One row's write: the row and its value, whether it was sent and written,
+// the crate's echo, and the outcome that says why not.
+using RowWrite = kovoRowSet;
 
 // The writes of one object to many rows. When a value is refused before
 // anything is sent (above a channel's limit, outside the MIB's range, an
-// absent instance), `refused` holds why and no row is written.
+// absent instance), `refused` holds why and no row is sent.
 struct Writes {
     int object = -1;
     std::vector<RowWrite> rows;
@@ -134,10 +133,10 @@ struct Writes {
     bool allWritten() const;
 };
 
-// Writes values[i] to rows[i] of the object. Every row is checked first, so
-// that a refusal leaves nothing written; after that, a row whose write fails
-// does not stop the others, except that no further write is sent once the
-// crate has not answered one.
+// Writes values[i] to rows[i] of the object, in SET requests of many rows
+// (kovoSetRows): every row is checked first, so that a refusal leaves nothing
+// written; a request the crate refuses leaves the other requests written; no
+// further request is sent once the crate has not answered one.
 Writes writeRows(kovoCrate* crate, int object, const std::vector<int>& rows, const std::vector<kovoValue>& values);
 
 // ---- Failures told to a person ----

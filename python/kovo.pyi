@@ -22,16 +22,20 @@ class OutputStatus(enum.IntFlag):
     failureMaxTemperature = 256
     currentLimited = 512
 
+class SysStatus(enum.IntFlag):
+    """The bits of the crate's sysStatus."""
+    mainOn = 1
+
 class KovoError(RuntimeError):
     """A failed exchange with a crate, a refused value, or a ramp stopped."""
     host: str
     object: str   # the SNMP instance it was about, e.g. "outputVoltage.4"; "" for none
     reason: str
     kind: Literal["refused", "timeout", "send failed", "error status", "other object", "wrong type",
-                  "no such instance", "tripped", "switched off", "not reached"]
+                  "no such instance", "interrupted", "tripped", "switched off", "not reached"]
     channels: list[int]      # the channels it names
-    written: list[int]       # set_many: the channels written
-    not_written: list[int]   # set_many: the channels not written
+    written: list[int]       # set_many: the channels written (a request the crate refused
+    not_written: list[int]   # leaves all its channels unwritten, the other requests written)
 
 class Channel:
     """One channel: 100 x slot + channel in slot. Every channel object of the MIB

@@ -36,12 +36,14 @@ const char* kindName(int kind)
     case KOVO_OTHER_OBJECT: return "other object";
     case KOVO_WRONG_TYPE: return "wrong type";
     case KOVO_NO_SUCH: return "no such instance";
+    case KOVO_INTERRUPTED: return "interrupted";
     default: return "success";
     }
 }
 
 PyObject* kovoError = nullptr;  // the module's exception class
 py::object outputStatusFlag;    // kovo.OutputStatus
+py::object systemStatusFlag;    // kovo.SysStatus
 
 // Text from the library or the crate as a str: bytes that are no UTF-8 (a
 // message cut inside a character) become U+FFFD rather than an error of their own.
@@ -73,13 +75,15 @@ py::str decoded(const std::string& text)
 
 // A value of the crate's as a Python int, float or str (None for no value):
 // a Float as the shortest decimal of its single-precision number, outputStatus
-// as an OutputStatus.
+// as an OutputStatus and sysStatus as a SysStatus.
 py::object toPython(const kovoValue& value, int object)
 {
     switch (value.type) {
     case KOVO_INTEGER:
         if (object == kovoObject("outputStatus"))
             return outputStatusFlag(value.integer);
+        if (object == kovoObject("sysStatus"))
+            return systemStatusFlag(value.integer);
         return py::int_(value.integer);
     case KOVO_FLOAT: return py::float_(kovo_rows::shortest(value.number));
     case KOVO_TEXT: return decoded(std::string(value.text, value.length));
@@ -161,6 +165,7 @@ public:
         }
         if (crate_ == nullptr)
             raise(address, "", error, "refused");
+        kovoSetInterruptCheck(crate_, &Crate::interrupted, this);
     }
     ~Crate()
     {
@@ -368,15 +373,37 @@ public:
 
 private:
     // Runs f on the open session with the interpreter lock released and the
-    // crate's own lock held.
+    // crate's own lock held; raises what a signal handler raised meanwhile.
     template <class F>
     bool call(F f)
     {
-        py::gil_scoped_release release;
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (crate_ == nullptr)
-            throw py::value_error("the crate " + address_ + " is closed");
-        return f(crate_);
+        bool done = false;
+        {
+            py::gil_scoped_release release;
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (crate_ == nullptr)
+                throw py::value_error("the crate " + address_ + " is closed");
+            done = f(crate_);
+        }
+        if (interruption_) {
+            py::error_already_set raised = std::move(*interruption_);
+            interruption_.reset();
+            throw raised;
+        }
+        return done;
+    }
+
+    // Between two attempts of an exchange: the interpreter's signal handlers
+    // run (Ctrl-C raises KeyboardInterrupt), and one that raised stops the
+    // exchange, its exception kept for call to raise.
+    static int interrupted(void* data)
+    {
+        auto* crate = static_cast<Crate*>(data);
+        py::gil_scoped_acquire acquire;
+        if (PyErr_CheckSignals() == 0)
+            return 0;
+        crate->interruption_.emplace();
+        return 1;
     }
 
     kovo_rows::Table read(const std::vector<int>& objects)
@@ -425,6 +452,7 @@ private:
     std::string address_;
     kovoCrate* crate_ = nullptr;
     std::mutex mutex_;
+    std::optional<py::error_already_set> interruption_;  // raised by a signal handler between attempts
 };
 
 // One channel of a crate: its objects as attributes.
@@ -467,16 +495,26 @@ PYBIND11_MODULE(kovo, m)
                                           PyExc_RuntimeError, nullptr);
     m.add_object("KovoError", py::handle(kovoError));
 
-    py::list bits;
-#define KOVO_STATUS_BIT(bit, name, label) bits.append(py::make_tuple(#name, 1L << (bit)));
-    TORVAN_OUTPUT_STATUS_BITS(KOVO_STATUS_BIT)
-#undef KOVO_STATUS_BIT
-    outputStatusFlag = py::module_::import("enum").attr("IntFlag")("OutputStatus", bits, py::arg("module") = "kovo");
+    py::list outputBits, systemBits;
+#define KOVO_OUTPUT_BIT(bit, name, label) outputBits.append(py::make_tuple(#name, 1L << (bit)));
+#define KOVO_SYSTEM_BIT(bit, name, label) systemBits.append(py::make_tuple(#name, 1L << (bit)));
+    TORVAN_OUTPUT_STATUS_BITS(KOVO_OUTPUT_BIT)
+    TORVAN_SYSTEM_STATUS_BITS(KOVO_SYSTEM_BIT)
+#undef KOVO_OUTPUT_BIT
+#undef KOVO_SYSTEM_BIT
+    const py::object intFlag = py::module_::import("enum").attr("IntFlag");
+    outputStatusFlag = intFlag("OutputStatus", outputBits, py::arg("module") = "kovo");
     outputStatusFlag.attr("__doc__") = "The bits of a channel's outputStatus; the failure bits latch until the "
                                        "channel is switched on again.";
     m.add_object("OutputStatus", outputStatusFlag);
+    systemStatusFlag = intFlag("SysStatus", systemBits, py::arg("module") = "kovo");
+    systemStatusFlag.attr("__doc__") = "The bits of the crate's sysStatus.";
+    m.add_object("SysStatus", systemStatusFlag);
     // The module's globals outlive the interpreter's own clean-up otherwise.
-    m.add_object("_cleanup", py::capsule([] { outputStatusFlag.release(); }));
+    m.add_object("_cleanup", py::capsule([] {
+                     outputStatusFlag.release();
+                     systemStatusFlag.release();
+                 }));
 
     py::class_<Channel>(m, "Channel", "One channel of a crate; its objects are attributes (voltage, switch, ...)")
         .def_readonly("index", &Channel::index, "the channel index: 100 x slot + channel in slot")
@@ -537,8 +575,9 @@ PYBIND11_MODULE(kovo, m)
              "the present channels a selection names (\"0-7,12\", \"slot 1\", \"all\", \"on\", \"off\", "
              "\"tripped\"), in one bulk read; a list of indices is taken as given")
         .def("set_many", &Crate::setMany, py::arg("object"), py::arg("rows"), py::arg("value"),
-             "writes one value to many channels, all checked first; returns {channel: echo}, or raises KovoError "
-             "with written and not_written")
+             "writes one value to many channels, all checked first, in SET requests of many channels; returns "
+             "{channel: echo}, or raises KovoError with written and not_written (a request the crate refuses "
+             "leaves all its channels unwritten)")
         .def("ramp", &Crate::ramp, py::arg("rows"), py::arg("voltage"), py::kw_only(), py::arg("tolerance") = 0.1,
              py::arg("timeout") = 300.0, py::arg("step") = py::none(),
              "writes the set voltage and waits until every channel's sense voltage is within tolerance; raises "

@@ -140,12 +140,16 @@ class CrateTest(unittest.TestCase):
         self.assertEqual(self.crate.select("slot 1,off"), list(range(100, 108)))
 
     def test_writes_of_many_rows_say_which_were_written(self):
+        # Requests of two channels (the crate answers more with tooBig); the
+        # crate refuses the one holding channel 2, so channel 3 goes unwritten too.
+        self.assertEqual(self.sim.command("toobig 2"), "ok")
         self.assertEqual(self.sim.command("fault outputVoltage.3 set error badValue"), "ok")
         with self.assertRaises(kovo.KovoError) as caught:
             self.crate.set_many("outputVoltage", "0-3", 5.5)
         error = caught.exception
-        self.assertEqual((error.written, error.not_written, error.kind), ([0, 1, 3], [2], "error status"))
+        self.assertEqual((error.written, error.not_written, error.kind), ([0, 1], [2, 3], "error status"))
         self.assertIn("channel 2 outputVoltage (SNMP instance outputVoltage.3)", str(error))
+        self.assertEqual([c.voltage == 5.5 for c in self.crate.channels][:4], [True, True, False, False])
         self.assertEqual(self.crate.set_many("outputVoltage", [4, 5], 1.5), {4: 1.5, 5: 1.5})
         with self.assertRaises(kovo.KovoError) as caught:   # the built-in crate is switched off
             self.crate.ramp("slot 0", 2.0)
