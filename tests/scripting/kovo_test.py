@@ -3,13 +3,15 @@ the simulated crate: values read and written through channels, tables against
 one read per value, every kind of failed exchange as a KovoError naming host,
 object and reason, refused sets that send nothing, closing, the present
 channels, writes of many rows, the interpreter left running while a crate is
-waited for, and the kovo tool's failed writes of its output.
+waited for and Ctrl-C taken between attempts, and the kovo tool's failed
+writes of its output.
 
 The crate-sim is started here, on a free loopback port, from KOVO_CRATE_SIM;
 the kovo tool is KOVO_TOOL."""
 import json
 import os
 import re
+import signal
 import subprocess
 import tempfile
 import threading
@@ -132,6 +134,7 @@ class CrateTest(unittest.TestCase):
         self.assertEqual([c.index for c in channels][6:10], [6, 7, 100, 101])
         self.assertEqual((3 in channels, 8 in channels), (True, False))
         self.assertIsInstance(channels[3].status, kovo.OutputStatus)
+        self.assertEqual(self.crate.scalars()["sysStatus"], kovo.SysStatus(0))
         self.assertEqual(kovo.OutputStatus(68), kovo.OutputStatus.rampingDown | kovo.OutputStatus.failureMaxCurrent)
         with self.assertRaises(kovo.KovoError) as caught:
             channels[8]
@@ -143,6 +146,7 @@ class CrateTest(unittest.TestCase):
         # Requests of two channels (the crate answers more with tooBig); the
         # crate refuses the one holding channel 2, so channel 3 goes unwritten too.
         self.assertEqual(self.sim.command("toobig 2"), "ok")
+        self.addCleanup(self.sim.command, "toobig 0")
         self.assertEqual(self.sim.command("fault outputVoltage.3 set error badValue"), "ok")
         with self.assertRaises(kovo.KovoError) as caught:
             self.crate.set_many("outputVoltage", "0-3", 5.5)
@@ -170,6 +174,18 @@ class CrateTest(unittest.TestCase):
         self.assertGreater(during, 10)
         with self.assertRaises(kovo.KovoError):
             kovo.Crate("\u00e9" * 300)
+
+    def test_ctrl_c_stops_an_exchange_between_its_attempts(self):
+        self.assertEqual(self.sim.command("fault outputVoltage.1 get drop"), "ok")
+        def attempts():
+            with open(self.sim.log) as f:
+                return sum(1 for line in f if '"outputVoltage.1"' in line)
+        before = attempts()
+        with kovo.Crate(self.sim.address, timeout=0.2, retries=20) as crate:
+            threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+            with self.assertRaises(KeyboardInterrupt):
+                crate.channels[0].voltage
+        self.assertLess(attempts() - before, 6)     # of 21: stopped after the attempt under way
 
     def test_kovo_ends_with_exit_1_when_its_output_cannot_be_written(self):
         command = [os.environ["KOVO_TOOL"], self.sim.address, "status"]
