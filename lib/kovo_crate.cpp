@@ -625,6 +625,28 @@ std::vector<Variable> setVariables(const Object& o, const kovoRowSet* rows, int 
     return asked;
 }
 
+/* Gives the rows never sent their outcome (the refusal, or an unanswered
+ * request before them) and the session that of the first row not written;
+ * true when every row was written. */
+bool settle(kovoCrate* crate, kovoRowSet* rows, int count, bool checked)
+{
+    const kovoOutcome refusal = crate->outcome;
+    int unwritten = -1;
+    for (int i = 0; i < count; ++i) {
+        if (!checked) {
+            rows[i].outcome = refusal;
+        } else if (!rows[i].sent) {
+            record(crate, KOVO_REFUSED, "", "not sent, as an earlier request of the set went unanswered");
+            rows[i].outcome = crate->outcome;
+        }
+        if (!rows[i].written && unwritten < 0)
+            unwritten = i;
+    }
+    crate->outcome = rows[unwritten >= 0 ? unwritten : 0].outcome;
+    crate->outcome.dropped = crate->dropped;
+    return unwritten < 0;
+}
+
 bool setRows(kovoCrate* crate, int object, kovoRowSet* rows, int count)
 {
     const Object* o = objectAt(object);
@@ -636,7 +658,7 @@ bool setRows(kovoCrate* crate, int object, kovoRowSet* rows, int count)
         rows[i].sent = rows[i].written = 0;
         rows[i].echo = kovoValue{};
     }
-    bool checked = checkRows(crate, *o, rows, count);
+    const bool checked = checkRows(crate, *o, rows, count);
     std::vector<oid> ids;
     std::vector<std::string> names;
     std::vector<int32_t> integers;
@@ -661,21 +683,7 @@ bool setRows(kovoCrate* crate, int object, kovoRowSet* rows, int count)
                                            outcome.result == Result::noVariable ||
                                            outcome.result == Result::otherObject);
                });
-    const kovoOutcome refusal = crate->outcome;
-    int unwritten = -1;
-    for (int i = 0; i < count; ++i) {
-        if (!checked)
-            rows[i].outcome = refusal;
-        else if (!rows[i].sent) {
-            record(crate, KOVO_REFUSED, "", "not sent, as an earlier request of the set went unanswered");
-            rows[i].outcome = crate->outcome;
-        }
-        if (!rows[i].written && unwritten < 0)
-            unwritten = i;
-    }
-    crate->outcome = rows[unwritten >= 0 ? unwritten : 0].outcome;
-    crate->outcome.dropped = crate->dropped;
-    return unwritten < 0;
+    return settle(crate, rows, count, checked);
 }
 
 /* ---- Bulk reads ---- */
@@ -1030,9 +1038,10 @@ int kovoCheckSet(kovoCrate* crate, int object, int row, const kovoValue* value)
 {
     return guarded(crate, 0, [&] {
         const Object* o = objectAt(object);
-        if (o == nullptr || value == nullptr)
-            return record(crate, KOVO_REFUSED, "", "no such object (number %d) or no value, nothing sent", object) ? 1
-                                                                                                                  : 0;
+        if (o == nullptr || value == nullptr) {
+            record(crate, KOVO_REFUSED, "", "no such object (number %d) or no value, nothing sent", object);
+            return 0;
+        }
         const kovoRowSet one{row, *value, 0, 0, {}, {}};
         return checkRows(crate, *o, &one, 1) ? 1 : 0;
     });
@@ -1041,8 +1050,10 @@ int kovoCheckSet(kovoCrate* crate, int object, int row, const kovoValue* value)
 int kovoSet(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo)
 {
     return guarded(crate, 0, [&] {
-        if (value == nullptr)
-            return record(crate, KOVO_REFUSED, "", "no value to write, nothing sent") ? 1 : 0;
+        if (value == nullptr) {
+            record(crate, KOVO_REFUSED, "", "no value to write, nothing sent");
+            return 0;
+        }
         kovoRowSet one{row, *value, 0, 0, {}, {}};
         const bool written = setRows(crate, object, &one, 1);
         if (written && echo != nullptr)

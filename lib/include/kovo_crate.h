@@ -188,8 +188,8 @@ typedef struct {
     kovoValue value;      /* in: the value, as kovoSet takes it */
     int sent;             /* out: 1 when the row went out in a SET request */
     int written;          /* out: 1 when the crate's answer confirmed the row's write */
-    kovoValue echo;       /* out, for a row written: as kovoSet's echo; kovoFreeValue
-                             releases it */
+    kovoValue echo;       /* out, for a row written: as kovoSet's echo (overwritten, so
+                             empty on entry); kovoFreeValue releases it */
     kovoOutcome outcome;  /* out: for a row not written, why; for a row written,
                              success with a note of anything odd in its answer */
 } kovoRowSet;
