@@ -210,8 +210,8 @@ def writes_section(found):
         "requests of as many as fit a 1,400-byte datagram, 48 voltages) on the same crate, against `snmpset` "
         "with 50 values per request (20 processes, numeric identifiers, no MIB loaded) and against one set per "
         "channel (`kovoSet` per channel on one session in the benchmark's own process: a limit read and a set "
-        "each; kovo wrote one channel at a time before, reading each limit twice). Goal: no slower than 1.2 times `snmpset` at 2 ms. Best of the "
-        "repetitions, as other work on the machine only slows a run down.",
+        "each; kovo wrote one channel at a time before, reading each limit twice). Goal: no slower than 1.2 "
+        "times `snmpset` at 2 ms. Best of the repetitions, as other work on the machine only slows a run down.",
         "",
         table(["answer delay", "kovo set", "snmpset, 50 per request", "one set per channel",
                "kovo / snmpset", "one set per channel / kovo"], writes),

@@ -78,6 +78,18 @@ bool spawn(const std::vector<std::string>& args)
     return failed == 0 && waitpid(child, &status, 0) == child && status == 0 && bytes > 0;
 }
 
+// Runs the commands one after the other in each iteration; the benchmark
+// skipped at the first that fails.
+void spawnEach(benchmark::State& state, const std::vector<std::vector<std::string>>& commands)
+{
+    for (auto _ : state)
+        for (const auto& command : commands)
+            if (!spawn(command)) {
+                state.SkipWithError((command[0] + " failed").c_str());
+                return;
+            }
+}
+
 // Sets the crate's delay and pins client and crate; false (the benchmark
 // skipped) when that cannot be done.
 bool prepare(benchmark::State& state, kovo::test::Sim& crateSim = *sim)
@@ -115,13 +127,8 @@ void delays(benchmark::internal::Benchmark* b)
 
 void BM_kovoStatus(benchmark::State& state)
 {
-    if (!prepare(state))
-        return;
-    for (auto _ : state)
-        if (!spawn({KOVO_TOOL, sim->address, "--json", "status"})) {
-            state.SkipWithError("kovo status failed");
-            break;
-        }
+    if (prepare(state))
+        spawnEach(state, {{KOVO_TOOL, sim->address, "--json", "status"}});
 }
 BENCHMARK(BM_kovoStatus)->Apply(delays);
 
@@ -167,24 +174,14 @@ void BM_snmpbulkwalk(benchmark::State& state)
     commands.back().insert(commands.back().end(), tool.begin(), tool.end());
     for (int object : crateWide())
         commands.back().push_back(dotted(object, ".0"));
-    for (auto _ : state)
-        for (const auto& command : commands)
-            if (!spawn(command)) {
-                state.SkipWithError((command[0] + " failed").c_str());
-                return;
-            }
+    spawnEach(state, commands);
 }
 BENCHMARK(BM_snmpbulkwalk)->Apply(delays);
 
 void BM_kovoSet(benchmark::State& state)
 {
-    if (!prepare(state))
-        return;
-    for (auto _ : state)
-        if (!spawn({KOVO_TOOL, sim->address, "set", "0-999", "outputVoltage", "12"})) {
-            state.SkipWithError("kovo set failed");
-            break;
-        }
+    if (prepare(state))
+        spawnEach(state, {{KOVO_TOOL, sim->address, "set", "0-999", "outputVoltage", "12"}});
 }
 BENCHMARK(BM_kovoSet)->Apply(delays);
 
@@ -203,12 +200,7 @@ void BM_snmpset50(benchmark::State& state)
         commands.back().insert(commands.back().end(),
                                {dotted(kovoObject("outputVoltage"), "." + std::to_string(channel + 1)), "F", "12"});
     }
-    for (auto _ : state)
-        for (const auto& command : commands)
-            if (!spawn(command)) {
-                state.SkipWithError("snmpset failed");
-                return;
-            }
+    spawnEach(state, commands);
 }
 BENCHMARK(BM_snmpset50)->Apply(delays);
 
