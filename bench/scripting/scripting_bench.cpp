@@ -114,10 +114,12 @@ std::string dotted(int object, const std::string& instance)
     return text + instance;
 }
 
-// Net-SNMP's options for the crate: SNMPv2c, the community, no MIB loaded.
-std::vector<std::string> toolOptions(const char* community)
+// A command line of one of Net-SNMP's tools (with its own options) for the
+// crate: SNMPv2c, the community, no MIB loaded.
+std::vector<std::string> toolCommand(std::vector<std::string> tool, const char* community)
 {
-    return {"-v2c", "-c", community, "-m", "", "-On", sim->address};
+    tool.insert(tool.end(), {"-v2c", "-c", community, "-m", "", "-On", sim->address});
+    return tool;
 }
 
 void delays(benchmark::internal::Benchmark* b)
@@ -163,15 +165,12 @@ void BM_snmpbulkwalk(benchmark::State& state)
 {
     if (!prepare(state))
         return;
-    const std::vector<std::string> tool = toolOptions("ovalis");
     std::vector<std::vector<std::string>> commands;
     for (const char* column : statusColumns) {
-        commands.push_back({"snmpbulkwalk", "-Cr100"});
-        commands.back().insert(commands.back().end(), tool.begin(), tool.end());
+        commands.push_back(toolCommand({"snmpbulkwalk", "-Cr100"}, "ovalis"));
         commands.back().push_back(dotted(kovoObject(column), ""));
     }
-    commands.push_back({"snmpget"});
-    commands.back().insert(commands.back().end(), tool.begin(), tool.end());
+    commands.push_back(toolCommand({"snmpget"}, "ovalis"));
     for (int object : crateWide())
         commands.back().push_back(dotted(object, ".0"));
     spawnEach(state, commands);
@@ -190,13 +189,10 @@ void BM_snmpset50(benchmark::State& state)
 {
     if (!prepare(state))
         return;
-    const std::vector<std::string> tool = toolOptions("kite");
     std::vector<std::vector<std::string>> commands;
     for (int channel = 0; channel < 1000; ++channel) {
-        if (channel % 50 == 0) {
-            commands.push_back({"snmpset"});
-            commands.back().insert(commands.back().end(), tool.begin(), tool.end());
-        }
+        if (channel % 50 == 0)
+            commands.push_back(toolCommand({"snmpset"}, "kite"));
         commands.back().insert(commands.back().end(),
                                {dotted(kovoObject("outputVoltage"), "." + std::to_string(channel + 1)), "F", "12"});
     }
