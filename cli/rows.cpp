@@ -70,7 +70,7 @@ std::vector<std::string> bitsOf(const StatusBit (&table)[N], long status, bool n
 {
     std::vector<std::string> bits;
     for (int bit = 0; bit < 32; ++bit) {
-        if ((status & (1L << bit)) == 0)
+        if (((static_cast<unsigned long>(status) >> bit) & 1) == 0)
             continue;
         const auto known = std::find_if(std::begin(table), std::end(table), [&](const auto& b) { return b.bit == bit; });
         bits.push_back(known != std::end(table) ? (names ? known->name : known->label)
