@@ -17,6 +17,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -522,7 +523,8 @@ std::vector<Variable> instances(const Object& object, const kovoRowSet* rows, in
 /* The names of variables first to first + count. */
 std::vector<std::string> namesOf(const std::vector<std::string>& names, size_t first, size_t count)
 {
-    return {names.begin() + static_cast<long>(first), names.begin() + static_cast<long>(first + count)};
+    const auto from = names.begin() + static_cast<std::ptrdiff_t>(first);
+    return {from, from + static_cast<std::ptrdiff_t>(count)};
 }
 
 /* Checks the rows of a set before anything is sent (see kovoSetRows); false,
