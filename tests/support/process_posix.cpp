@@ -1,0 +1,435 @@
+// process_posix.cpp: This file contains the process layer on Linux: fork and
+// exec, with the program's standard streams as pipes, files, the null device
+// or a pseudo-terminal, and one poll loop that writes its input and reads
+// both outputs without deadlock. A started program gets SIGTERM when the
+// test program that started it dies, so that no crate outlives a crash.
+#include "process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace kovo::test {
+
+struct Process::State {
+    pid_t pid = -1;
+    int input = -1, out = -1, err = -1;   // the test's ends
+    int exited = -1;                      // a pidfd that turns readable at the exit
+    std::string outText, errText, failure;
+    std::size_t lineStart = 0;            // where readLine goes on in outText
+    int status = -1;
+    bool reaped = false, timedOut = false, terminal = false;
+};
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int msLeft(Clock::time_point deadline)
+{
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+Clock::time_point deadlineAfter(int timeoutMs)
+{
+    return timeoutMs < 0 ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+int decodeStatus(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -1;
+}
+
+// The environment the program gets: the test's (or none) with the changes applied.
+std::vector<std::string> environmentOf(const Start& start)
+{
+    std::vector<std::string> entries;
+    if (!start.ownEnvironment)
+        for (char** e = environ; *e != nullptr; ++e)
+            entries.emplace_back(*e);
+    for (const std::string& change : start.env) {
+        const std::string name = change.substr(0, change.find('=')) + "=";
+        std::erase_if(entries, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+        if (change.find('=') != std::string::npos)
+            entries.push_back(change);
+    }
+    return entries;
+}
+
+// argv[0] as a path: as given when it holds a slash, else found in PATH.
+std::string programPath(const std::string& name)
+{
+    if (name.find('/') != std::string::npos)
+        return name;
+    const char* path = std::getenv("PATH");
+    std::istringstream folders(path ? path : "/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return name;
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings)
+{
+    std::vector<char*> list;
+    for (std::string& s : strings)
+        list.push_back(s.data());
+    list.push_back(nullptr);
+    return list;
+}
+
+int openFor(Output output, const std::string& file)
+{
+    if (output == Output::file)
+        return open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    return open("/dev/null", O_WRONLY | O_CLOEXEC);
+}
+
+// Reads what one of the program's outputs holds now; false at its end.
+bool drain(int& fd, std::string& text)
+{
+    char buffer[65536];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count > 0) {
+        text.append(buffer, static_cast<std::size_t>(count));
+        return true;
+    }
+    if (count < 0 && (errno == EINTR || errno == EAGAIN))
+        return true;
+    closeFd(fd);
+    return false;
+}
+
+// Reads both outputs until `done` says so, both have ended, or the deadline
+// passes; also writes `pending` to the input meanwhile. True when done.
+bool pump(Process::State& s, Clock::time_point deadline, const std::function<bool()>& done,
+          std::string_view* pending = nullptr)
+{
+    while (!done()) {
+        const bool writing = pending && !pending->empty() && s.input >= 0;
+        if (!writing && s.out < 0 && s.err < 0)
+            return false;
+        pollfd fds[3] = {{writing ? s.input : -1, POLLOUT, 0}, {s.out, POLLIN, 0}, {s.err, POLLIN, 0}};
+        const int ready = poll(fds, 3, deadline == Clock::time_point::max() ? -1 : msLeft(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        if (writing && fds[0].revents) {
+            const ssize_t count = ::write(s.input, pending->data(), pending->size());
+            if (count > 0)
+                pending->remove_prefix(static_cast<std::size_t>(count));
+            else if (errno != EINTR && errno != EAGAIN)
+                return false;
+        }
+        if (fds[1].revents)
+            drain(s.out, s.outText);
+        if (fds[2].revents)
+            drain(s.err, s.errText);
+    }
+    return true;
+}
+
+// Waits for the exit until the deadline, without reading; true once reaped.
+bool reap(Process::State& s, Clock::time_point deadline)
+{
+    while (!s.reaped && s.pid > 0) {
+        int status = 0;
+        const pid_t done = waitpid(s.pid, &status, WNOHANG);
+        if (done == s.pid || (done < 0 && errno != EINTR)) {
+            s.status = done == s.pid ? decodeStatus(status) : -1;
+            s.reaped = true;
+            break;
+        }
+        if (Clock::now() >= deadline)
+            return false;
+        pollfd exit{s.exited, POLLIN, 0};
+        poll(&exit, s.exited >= 0 ? 1 : 0, std::min(s.exited >= 0 ? msLeft(deadline) : 10, msLeft(deadline)));
+    }
+    closeFd(s.exited);
+    return true;
+}
+
+void closeAll(Process::State& s)
+{
+    closeFd(s.input);
+    closeFd(s.out);
+    closeFd(s.err);
+}
+
+}  // namespace
+
+Process::Process(const Start& start) : state(std::make_unique<State>())
+{
+    static const bool ignoringSigpipe = [] {
+        std::signal(SIGPIPE, SIG_IGN);  // a program that stopped reading is an error result, not a signal
+        return true;
+    }();
+    (void)ignoringSigpipe;
+    State& s = *state;
+    if (start.argv.empty()) {
+        s.failure = "no program to start";
+        return;
+    }
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+    bool opened = true;
+    switch (start.input) {
+    case Input::pipe: opened = pipe2(in, O_CLOEXEC) == 0; break;
+    case Input::terminal:
+        opened = openpty(&in[1], &in[0], nullptr, nullptr, nullptr) == 0;
+        if (opened) {
+            fcntl(in[0], F_SETFD, FD_CLOEXEC);
+            fcntl(in[1], F_SETFD, FD_CLOEXEC);
+        }
+        s.terminal = true;
+        break;
+    case Input::null: opened = (in[0] = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0; break;
+    case Input::file: opened = (in[0] = open(start.inputFile.c_str(), O_RDONLY | O_CLOEXEC)) >= 0; break;
+    }
+    if (start.out == Output::pipe)
+        opened = opened && pipe2(out, O_CLOEXEC) == 0;
+    else
+        opened = opened && (out[1] = openFor(start.out, start.outFile)) >= 0;
+    if (start.err == Output::pipe)
+        opened = opened && pipe2(err, O_CLOEXEC) == 0;
+    else if (start.err != Output::merged)
+        opened = opened && (err[1] = openFor(start.err, start.errFile)) >= 0;
+
+    // Everything the child needs is made before the fork: after it, in a test
+    // program with threads, only async-signal-safe calls are sound.
+    std::vector<std::string> args = start.argv;
+    const std::string path = programPath(args[0]);
+    std::vector<std::string> env = environmentOf(start);
+    std::vector<char*> argv = pointers(args), envp = pointers(env);
+    const std::string cannot = "cannot run " + args[0] + ": ";
+    const pid_t parent = getpid();
+    const pid_t pid = opened ? fork() : -1;
+    if (pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent)
+            _exit(127);
+        if (start.ownSession)
+            setsid();
+        // The passed descriptors first, as 3, 4, ...: above the standard three.
+        for (std::size_t i = 0; i < start.passed.size(); ++i)
+            if (dup2(start.passed[i], static_cast<int>(3 + i)) >= 0)
+                fcntl(static_cast<int>(3 + i), F_SETFD, 0);
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(start.err == Output::merged ? out[1] : err[1], 2);
+        if (!start.cwd.empty() && chdir(start.cwd.c_str()) != 0)
+            _exit(127);
+        execve(path.c_str(), argv.data(), envp.data());
+        const char* why = std::strerror(errno);
+        [[maybe_unused]] ssize_t ignored = ::write(2, cannot.data(), cannot.size());
+        ignored = ::write(2, why, std::strlen(why));
+        ignored = ::write(2, "\n", 1);
+        _exit(127);
+    }
+    if (!opened || pid < 0)
+        s.failure = std::string(opened ? "fork: " : "no pipes or files for its streams: ") + std::strerror(errno);
+    for (int fd : {in[0], out[1], err[1]})
+        if (fd >= 0)
+            close(fd);
+    s.input = in[1];
+    s.out = out[0];
+    s.err = err[0];
+    if (pid < 0) {
+        closeAll(s);
+        return;
+    }
+    s.pid = pid;
+    s.exited = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+    if (s.input >= 0)
+        fcntl(s.input, F_SETFL, O_NONBLOCK);
+}
+
+Process::~Process()
+{
+    if (state)
+        stop();
+}
+
+Process::Process() = default;
+Process::Process(Process&&) noexcept = default;
+
+Process& Process::operator=(Process&& other) noexcept
+{
+    if (this != &other) {
+        if (state)
+            stop();
+        state = std::move(other.state);
+    }
+    return *this;
+}
+
+bool Process::started() const
+{
+    return state && state->pid > 0;
+}
+
+const std::string& Process::failure() const
+{
+    static const std::string none = "never started";
+    return state ? state->failure : none;
+}
+
+long Process::pid() const
+{
+    return state ? state->pid : -1;
+}
+
+bool Process::write(const std::string& text)
+{
+    if (!started() || state->input < 0)
+        return false;
+    std::string_view pending(text);
+    return pump(*state, deadlineAfter(hangGuardMs), [&] { return pending.empty(); }, &pending);
+}
+
+void Process::closeInput()
+{
+    if (!state)
+        return;
+    if (state->terminal && state->input >= 0)
+        write("\x04");  // end of input as typed: the terminal stays, as a user's would
+    else
+        closeFd(state->input);
+}
+
+bool Process::readLine(std::string& line, int timeoutMs)
+{
+    if (!state)
+        return false;
+    State& s = *state;
+    const auto whole = [&] { return s.outText.find('\n', s.lineStart) != std::string::npos; };
+    if (!pump(s, deadlineAfter(timeoutMs), whole))
+        return false;
+    const std::size_t end = s.outText.find('\n', s.lineStart);
+    line = s.outText.substr(s.lineStart, end - s.lineStart);
+    s.lineStart = end + 1;
+    return true;
+}
+
+bool Process::readUntil(const std::string& needle, int timeoutMs, bool fromErr)
+{
+    if (!state)
+        return false;
+    const std::string& text = fromErr ? state->errText : state->outText;
+    return pump(*state, deadlineAfter(timeoutMs), [&] { return text.find(needle) != std::string::npos; });
+}
+
+int Process::wait(int timeoutMs)
+{
+    if (!started())
+        return -1;
+    State& s = *state;
+    const auto deadline = deadlineAfter(timeoutMs);
+    if (!s.reaped) {
+        pump(s, deadline, [] { return false; });
+        if (!reap(s, deadline)) {
+            s.timedOut = true;
+            kill(s.pid, SIGKILL);
+            reap(s, Clock::time_point::max());
+        }
+    }
+    closeAll(s);
+    return s.status;
+}
+
+int Process::stop()
+{
+    if (!started())
+        return -1;
+    State& s = *state;
+    if (!s.reaped) {
+        kill(s.pid, SIGTERM);
+        const auto deadline = deadlineAfter(hangGuardMs);
+        pump(s, deadline, [] { return false; });
+        if (!reap(s, deadline)) {
+            kill(s.pid, SIGKILL);
+            reap(s, Clock::time_point::max());
+        }
+    }
+    closeAll(s);
+    return s.status;
+}
+
+bool Process::timedOut() const
+{
+    return state && state->timedOut;
+}
+
+const std::string& Process::out() const
+{
+    static const std::string none;
+    return state ? state->outText : none;
+}
+
+const std::string& Process::err() const
+{
+    static const std::string none;
+    return state ? state->errText : none;
+}
+
+RunResult run(const Start& start, const std::string& input, int timeoutMs)
+{
+    Process process(start);
+    if (!process.started())
+        return {-1, "", process.failure()};
+    if (!input.empty())
+        process.write(input);
+    process.closeInput();
+    const int status = process.wait(timeoutMs);
+    return {status, process.out(), process.err()};
+}
+
+RunResult runProgram(const std::vector<std::string>& argv, const std::string& input, const std::string& cwd,
+                     const std::vector<std::string>& env)
+{
+    return run({.argv = argv, .cwd = cwd, .env = env}, input);
+}
+
+std::string waitForFile(const std::string& path, int timeoutMs)
+{
+    const auto deadline = deadlineAfter(timeoutMs);
+    for (;;) {
+        std::ifstream file(path, std::ios::binary);
+        std::ostringstream text;
+        text << file.rdbuf();
+        if (!text.str().empty() && text.str().back() == '\n')
+            return text.str();
+        if (Clock::now() >= deadline)
+            return "";
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+}  // namespace kovo::test
