@@ -2,13 +2,7 @@
 // event loop and shut-down: the built program run as a separate process with
 // the console front end, against the simulated crate on the address compiled
 // into it, its standard output compared exactly.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -17,8 +11,6 @@
 #include "kovo_test_support.h"
 
 using namespace kovo::test;
-
-extern char** environ;
 
 namespace {
 
@@ -274,57 +266,13 @@ TEST(EventLoop, StandardOutputKeepsItsOrderWithStandardErrorInOneLog)
 // standard output and error and its exit status.
 RunResult runAtTerminal(const std::string& input)
 {
-    int terminal = -1, device = -1, out[2], err[2];
-    if (openpty(&terminal, &device, nullptr, nullptr, nullptr) != 0 || pipe(out) != 0 || pipe(err) != 0)
-        return {-1, "", "no terminal or pipe"};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, device, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    posix_spawn_file_actions_addchdir_np(&actions, programFolder.c_str());
-    std::vector<std::string> env = {"DISPLAY=", "WAYLAND_DISPLAY="};
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::string(*e).rfind("DISPLAY=", 0) != 0 && std::string(*e).rfind("WAYLAND_DISPLAY=", 0) != 0)
-            env.push_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(device);
-    close(out[1]);
-    close(err[1]);
-    std::string typed = input + "\x04";
-    if (spawned == 0 && write(terminal, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size()))
+    Process app({.argv = {program}, .cwd = programFolder, .env = {"DISPLAY", "WAYLAND_DISPLAY"},
+                 .input = Input::terminal});
+    if (!app.write(input))
         ADD_FAILURE() << "could not type on the terminal";
-    // Both streams to their end, then the exit; the terminal's echo is left unread.
-    RunResult run{-1, "", ""};
-    pollfd streams[] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* texts[] = {&run.out, &run.err};
-    for (int open = spawned == 0 ? 2 : 0; open > 0 && poll(streams, 2, -1) > 0;)
-        for (int i = 0; i < 2; ++i) {
-            if (streams[i].revents == 0)
-                continue;
-            char buffer[4096];
-            ssize_t got = read(streams[i].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                texts[i]->append(buffer, static_cast<size_t>(got));
-            } else {
-                streams[i].fd = -1;
-                --open;
-            }
-        }
-    int status = 0;
-    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        run.status = WEXITSTATUS(status);
-    close(out[0]);
-    close(err[0]);
-    close(terminal);
-    return run;
+    app.closeInput();
+    const int status = app.wait();
+    return {status, app.out(), app.err()};
 }
 
 TEST(Terminal, ConsoleShowsThePanelAndAPromptOnStandardErrorOnly)

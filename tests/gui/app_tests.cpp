@@ -77,18 +77,18 @@ TEST(GuiPanelWindow, TheStatusButtonPrintsTheTableOnStandardOutputAndInThePane)
 {
     kovo::test::Sim sim = kovo::test::startSim(layout, "udp:" KOVO_TEST_APP_ADDRESS);
     std::string folder = makeFolder();
-    Child server;
+    Process server;
     std::string display = startXvfb(&server);
     ASSERT_NE(display, "");
 
-    Child app = spawn({KOVO_TEST_APP_DIR "/gui_kovo_uir"}, KOVO_TEST_APP_DIR,
+    Process app = spawn({KOVO_TEST_APP_DIR "/gui_kovo_uir"}, KOVO_TEST_APP_DIR,
                       {"DISPLAY=" + display, "LC_ALL=de_DE.UTF-8", "MIBDIRS=" KOVO_TEST_MIBDIRS,
                        "XDG_RUNTIME_DIR=" + folder, "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so",
                        "KOVO_GUI_HOOK=press STATUS; pane " + folder + "/pane.txt; press QUIT",
                        "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0"},
                       Input::terminal);
     Finished run = finish(&app, 120000);
-    stopChild(&server);
+    server.stop();
     std::ifstream paneFile(folder + "/pane.txt");
     std::stringstream pane;
     pane << paneFile.rdbuf();

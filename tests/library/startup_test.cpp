@@ -3,20 +3,18 @@
 // and the Winsock start-up outcomes. Each case runs the catalogue probe.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "kovo_test_support.h"
+
 namespace fs = std::filesystem;
 
 namespace {
 
-struct Output {
-    std::string out, err;
-};
+using Output = kovo::test::RunResult;
 
 std::string readFile(const fs::path& path)
 {
@@ -39,16 +37,15 @@ Output runProbe(const std::string& mibdirs, const std::string& args, const std::
 {
     fs::path dir = freshDir();
     std::ofstream(dir / "snmp.conf") << "mibs :\nmibdirs /usr/share/snmp/mibs/ietf\n";
-    const std::string environment =
-        mibdirs.empty() ? "unset MIBDIRS; SNMPCONFPATH='" + dir.string() + "' " : "MIBDIRS='" + mibdirs + "' ";
-    std::string command = environment + "'" + probe + "' " + args + " 2>'" + (dir / "stderr").string() + "'";
-    Output result;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        result.out.append(buffer, n);
-    EXPECT_EQ(pclose(pipe), 0);
-    result.err = readFile(dir / "stderr");
+    std::vector<std::string> argv{probe};
+    std::istringstream words(args);
+    for (std::string word; words >> word;)
+        argv.push_back(word);
+    const std::vector<std::string> env = mibdirs.empty()
+                                             ? std::vector<std::string>{"MIBDIRS", "SNMPCONFPATH=" + dir.string()}
+                                             : std::vector<std::string>{"MIBDIRS=" + mibdirs};
+    Output result = kovo::test::runProgram(argv, "", "", env);
+    EXPECT_EQ(result.status, 0) << result.err;
     fs::remove_all(dir);
     return result;
 }

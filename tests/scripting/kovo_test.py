@@ -3,63 +3,39 @@ the simulated crate: values read and written through channels, tables against
 one read per value, every kind of failed exchange as a KovoError naming host,
 object and reason, refused sets that send nothing, and closing.
 
-The crate-sim is started here, on a free loopback port, from KOVO_CRATE_SIM."""
+The crate-sim is the tests' process layer's, started by with-crate with
+kovo_test.toml as its layout and handed over in the environment."""
 import json
 import os
-import re
-import subprocess
-import tempfile
+import socket
 import unittest
 
 import kovo
 
-FROZEN = 'model = "frozen"\n'
-
 
 class Sim:
-    """A crate-sim of its own with a request log, steered on its standard input."""
+    """The crate of with-crate: its address, its request log, and its control channel."""
 
-    def __init__(self, layout=""):
-        self.folder = tempfile.TemporaryDirectory(prefix="kovo-python.")
-        layout_file = os.path.join(self.folder.name, "layout.toml")
-        with open(layout_file, "w") as f:
-            f.write(FROZEN + layout)
-        self.log = os.path.join(self.folder.name, "requests.jsonl")
-        self.process = subprocess.Popen(
-            [os.environ["KOVO_CRATE_SIM"], "--listen", "udp:127.0.0.1:0", "--layout", layout_file, "--log", self.log],
-            stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
-        ready = re.match(r"crate-sim ready on udp:(\S+)$", self.process.stdout.readline().strip())
-        if not ready:
-            self.process.kill()
-            raise RuntimeError("crate-sim did not start")
-        self.address = ready.group(1)
+    def __init__(self):
+        self.address = os.environ["KOVO_TEST_CRATE"]
+        self.log = os.environ["KOVO_TEST_CRATE_LOG"]
+        channel = socket.socket(fileno=int(os.environ["KOVO_TEST_CRATE_CONTROL"]))
+        self.control = channel.makefile("rw", encoding="utf-8", newline="\n")
 
     def command(self, line):
-        self.process.stdin.write(line + "\n")
-        self.process.stdin.flush()
-        return self.process.stdout.readline().strip()
+        self.control.write(line + "\n")
+        self.control.flush()
+        return self.control.readline().strip()
 
     def sets(self):
         with open(self.log) as f:
             return [(e["name"], e["community"], e["value"]) for e in map(json.loads, f) if e["pdu"] == "SET"]
 
-    def stop(self):
-        try:
-            self.command("quit")
-            self.process.wait(timeout=30)
-        finally:
-            self.process.kill()
-            self.folder.cleanup()
-
 
 class CrateTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.sim = Sim('[[channel]]\nindex = 2\noutputConfigMaxSenseVoltage = 10.0\n')
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.sim.stop()
+        cls.sim = Sim()
 
     def setUp(self):
         self.sim.command("clear")

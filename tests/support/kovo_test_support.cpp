@@ -182,12 +182,18 @@ Sim& Sim::operator=(Sim&& other) noexcept
 
 Sim startSim(const std::string& layoutToml, const std::string& listen, RequestLog log)
 {
+    return startSimProgram(KOVO_CRATE_SIM, {}, layoutToml, listen, log);
+}
+
+Sim startSimProgram(const std::string& program, const std::vector<std::string>& env, const std::string& layoutToml,
+                    const std::string& listen, RequestLog log)
+{
     Sim sim;
     const std::string where = listen.empty() ? "udp:127.0.0.1:0" : listen;
     sim.lock = claimAddress(where);
     sim.dir = makeTempDir("kovo-sim");
     sim.logged = log == RequestLog::kept;
-    std::vector<std::string> argv{KOVO_CRATE_SIM, "--listen", where};
+    std::vector<std::string> argv{program, "--listen", where};
     if (sim.logged)
         argv.insert(argv.end(), {"--log", sim.dir + "/requests.jsonl"});
     if (!layoutToml.empty()) {
@@ -195,9 +201,11 @@ Sim startSim(const std::string& layoutToml, const std::string& listen, RequestLo
         argv.insert(argv.end(), {"--layout", sim.dir + "/layout.toml"});
     }
     const char* mibdirs = std::getenv("MIBDIRS");
+    std::vector<std::string> environment{std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS)};
+    environment.insert(environment.end(), env.begin(), env.end());
     sim.process = Process({.argv = argv,
                            .cwd = sim.dir,
-                           .env = {std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS)},
+                           .env = environment,
                            .err = Output::file,
                            .errFile = sim.dir + "/stderr.txt"});
     const std::string readyText = "crate-sim ready on ";

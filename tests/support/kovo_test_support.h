@@ -56,6 +56,11 @@ enum class RequestLog { kept, none };
 // it does not start. With RequestLog::none the sim has no log and simLog fails.
 Sim startSim(const std::string& layoutToml = "", const std::string& listen = "", RequestLog log = RequestLog::kept);
 
+// The same with a crate-sim of another build or an installed one, and `env`
+// ("NAME=value") added to its environment, which has the tests' MIBDIRS otherwise.
+Sim startSimProgram(const std::string& program, const std::vector<std::string>& env, const std::string& layoutToml,
+                    const std::string& listen, RequestLog log);
+
 // Sends one control command line to the sim and returns its one-line reply
 // without the newline ("" and a test failure if none comes).
 std::string simCommand(Sim& sim, const std::string& line);

@@ -30,6 +30,7 @@ enum class Output {
     null,       // the null device
     file,       // the file named by Start::outFile or Start::errFile
     merged,     // standard error only: into standard output, in order
+    inherited,  // the test's own
 };
 
 // How to start a program. argv[0] is a path, or a name looked up in PATH.
@@ -68,6 +69,9 @@ public:
     // The next line of standard output, without its line feed; false at the
     // end of the output or after timeoutMs.
     bool readLine(std::string& line, int timeoutMs = hangGuardMs);
+    // The next `count` bytes of standard output after the last line or bytes
+    // read; false if they do not come within timeoutMs.
+    bool readBytes(std::size_t count, std::string& bytes, int timeoutMs = hangGuardMs);
     // Reads the output until `needle` is in out() (err() with fromErr).
     bool readUntil(const std::string& needle, int timeoutMs = hangGuardMs, bool fromErr = false);
 
@@ -98,7 +102,8 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& in
                      const std::string& cwd = "", const std::vector<std::string>& env = {});
 RunResult run(const Start& start, const std::string& input = "", int timeoutMs = -1);
 
-// Waits until the file exists and ends with a line feed; its text, "" after timeoutMs.
-std::string waitForFile(const std::string& path, int timeoutMs = hangGuardMs);
+// Waits until the file holds `needle` and the end of the line it is on
+// (needle "": a whole first line); the file's text, "" after timeoutMs.
+std::string waitForFile(const std::string& path, const std::string& needle = "", int timeoutMs = hangGuardMs);
 
 }  // namespace kovo::test

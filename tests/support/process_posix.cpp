@@ -215,11 +215,11 @@ Process::Process(const Start& start) : state(std::make_unique<State>())
     }
     if (start.out == Output::pipe)
         opened = opened && pipe2(out, O_CLOEXEC) == 0;
-    else
+    else if (start.out != Output::inherited)
         opened = opened && (out[1] = openFor(start.out, start.outFile)) >= 0;
     if (start.err == Output::pipe)
         opened = opened && pipe2(err, O_CLOEXEC) == 0;
-    else if (start.err != Output::merged)
+    else if (start.err != Output::merged && start.err != Output::inherited)
         opened = opened && (err[1] = openFor(start.err, start.errFile)) >= 0;
 
     // Everything the child needs is made before the fork: after it, in a test
@@ -237,13 +237,18 @@ Process::Process(const Start& start) : state(std::make_unique<State>())
             _exit(127);
         if (start.ownSession)
             setsid();
-        // The passed descriptors first, as 3, 4, ...: above the standard three.
-        for (std::size_t i = 0; i < start.passed.size(); ++i)
-            if (dup2(start.passed[i], static_cast<int>(3 + i)) >= 0)
-                fcntl(static_cast<int>(3 + i), F_SETFD, 0);
         dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(start.err == Output::merged ? out[1] : err[1], 2);
+        if (out[1] >= 0)
+            dup2(out[1], 1);
+        if (start.err == Output::merged)
+            dup2(1, 2);
+        else if (err[1] >= 0)
+            dup2(err[1], 2);
+        for (std::size_t i = 0; i < start.passed.size(); ++i) {
+            const int at = static_cast<int>(3 + i);
+            if (start.passed[i] == at || dup2(start.passed[i], at) == at)
+                fcntl(at, F_SETFD, 0);
+        }
         if (!start.cwd.empty() && chdir(start.cwd.c_str()) != 0)
             _exit(127);
         execve(path.c_str(), argv.data(), envp.data());
@@ -338,6 +343,18 @@ bool Process::readLine(std::string& line, int timeoutMs)
     return true;
 }
 
+bool Process::readBytes(std::size_t count, std::string& bytes, int timeoutMs)
+{
+    if (!state)
+        return false;
+    State& s = *state;
+    if (!pump(s, deadlineAfter(timeoutMs), [&] { return s.outText.size() >= s.lineStart + count; }))
+        return false;
+    bytes = s.outText.substr(s.lineStart, count);
+    s.lineStart += count;
+    return true;
+}
+
 bool Process::readUntil(const std::string& needle, int timeoutMs, bool fromErr)
 {
     if (!state)
@@ -417,15 +434,17 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& in
     return run({.argv = argv, .cwd = cwd, .env = env}, input);
 }
 
-std::string waitForFile(const std::string& path, int timeoutMs)
+std::string waitForFile(const std::string& path, const std::string& needle, int timeoutMs)
 {
     const auto deadline = deadlineAfter(timeoutMs);
     for (;;) {
         std::ifstream file(path, std::ios::binary);
-        std::ostringstream text;
-        text << file.rdbuf();
-        if (!text.str().empty() && text.str().back() == '\n')
-            return text.str();
+        std::ostringstream read;
+        read << file.rdbuf();
+        const std::string text = read.str();
+        const std::size_t at = text.find(needle);
+        if (at != std::string::npos && text.find('\n', at) != std::string::npos)
+            return text;
         if (Clock::now() >= deadline)
             return "";
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -276,12 +276,16 @@ void startWindows(Process::State& s, const Start& start)
                                       FILE_SHARE_READ, &inherit, OPEN_EXISTING, 0, nullptr)) != INVALID_HANDLE_VALUE;
     if (start.out == Output::pipe)
         opened = opened && CreatePipe(&out[0], &out[1], &inherit, 0);
+    else if (start.out == Output::inherited)
+        out[1] = GetStdHandle(STD_OUTPUT_HANDLE);
     else
         opened = opened && (out[1] = openFor(start.out, start.outFile, &inherit)) != INVALID_HANDLE_VALUE;
     if (start.err == Output::pipe)
         opened = opened && CreatePipe(&err[0], &err[1], &inherit, 0);
     else if (start.err == Output::merged)
         err[1] = out[1];
+    else if (start.err == Output::inherited)
+        err[1] = GetStdHandle(STD_ERROR_HANDLE);
     else
         opened = opened && (err[1] = openFor(start.err, start.errFile, &inherit)) != INVALID_HANDLE_VALUE;
     // The test's ends stay with the test.
@@ -304,7 +308,9 @@ void startWindows(Process::State& s, const Start& start)
                                                   &startup, &process);
     if (!started)
         s.failure = "cannot run " + start.argv[0] + ": error " + std::to_string(GetLastError());
-    for (HANDLE child : {in[0], out[1], start.err == Output::merged ? nullptr : err[1]})
+    const bool ownOut = start.out != Output::inherited;
+    const bool ownErr = start.err != Output::merged && start.err != Output::inherited;
+    for (HANDLE child : {in[0], ownOut ? out[1] : nullptr, ownErr ? err[1] : nullptr})
         if (child && child != INVALID_HANDLE_VALUE)
             CloseHandle(child);
     s.input = in[1];
@@ -490,6 +496,19 @@ bool Process::readLine(std::string& line, int timeoutMs)
     return true;
 }
 
+bool Process::readBytes(std::size_t count, std::string& bytes, int timeoutMs)
+{
+    if (!started())
+        return false;
+    State& s = *state;
+    if (!waitFor(s, deadlineAfter(timeoutMs), [&] { return s.texts[0].size() >= s.lineStart + count; }))
+        return false;
+    std::lock_guard<std::mutex> hold(s.lock);
+    bytes = s.texts[0].substr(s.lineStart, count);
+    s.lineStart += count;
+    return true;
+}
+
 bool Process::readUntil(const std::string& needle, int timeoutMs, bool fromErr)
 {
     if (!started())
@@ -560,12 +579,13 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& in
     return run({.argv = argv, .cwd = cwd, .env = env}, input);
 }
 
-std::string waitForFile(const std::string& path, int timeoutMs)
+std::string waitForFile(const std::string& path, const std::string& needle, int timeoutMs)
 {
     const auto deadline = deadlineAfter(timeoutMs);
     for (;;) {
         const std::string text = readFile(path);
-        if (!text.empty() && text.back() == '\n')
+        const std::size_t at = text.find(needle);
+        if (at != std::string::npos && text.find('\n', at) != std::string::npos)
             return text;
         if (Clock::now() >= deadline)
             return "";
