@@ -17,9 +17,7 @@ namespace fs = std::filesystem;
 TEST(WindowsStartUp, TheMibFolderBesideTheProgramIsFoundAndWinsockIsStarted)
 {
     const std::string opened = "Open SNMP session for host \"127.0.0.1:99999\": ";
-    const std::vector<std::string> started = {"*** Initialise SNMP ***", "*** Translate OIDs ***", "",
-                                              "Ps Serial Number: psSerialNumber.0", "*** Initialise SNMP done ***",
-                                              "The Winsock 2.2 dll was found okay"};
+    const std::vector<std::string> started = lines(transcript("library/startup.txt"));
     struct Case {
         bool mibsBeside;
         bool mibdirsSet;     // MIBDIRS names the program's folder, which holds no module
@@ -27,7 +25,7 @@ TEST(WindowsStartUp, TheMibFolderBesideTheProgramIsFoundAndWinsockIsStarted)
     } cases[] = {
         {true, false, started},
         {true, true, started},
-        {false, false, {"*** Initialise SNMP ***", "Unable to load SNMP MIB file \"TORVAN-CRATE-MIB\""}},
+        {false, false, lines(transcript("library/startup-without-mib.txt"))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.mibsBeside ? "with mibs beside the program" : "without") +

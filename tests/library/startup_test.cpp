@@ -11,6 +11,8 @@
 #include "kovo_test_support.h"
 
 namespace fs = std::filesystem;
+using kovo::test::sameText;
+using kovo::test::transcript;
 
 namespace {
 
@@ -73,15 +75,7 @@ const std::string channelColumn = "1.3.6.1.4.1.32473.1.2.2.1.";
 TEST(Startup, NormalStartLogsEachStageInOrderAndNothingOnStandardError)
 {
     Output probe = runProbe(testMibs, "");
-    EXPECT_EQ(probe.out,
-              "*** Initialise SNMP ***\n"
-              "*** Translate OIDs ***\n"
-              "\n"
-              "Ps Serial Number: psSerialNumber.0\n"
-              "*** Initialise SNMP done ***\n"
-              "The Winsock 2.2 dll was found okay\n"
-              "result 1\n"
-              "cleanups 0\n");
+    EXPECT_TRUE(sameText(transcript("library/startup.txt") + "result 1\ncleanups 0\n", probe.out));
     EXPECT_EQ(probe.err, "");
 }
 
@@ -142,14 +136,13 @@ TEST(Startup, MissingModuleLogsOneLineAndTranslatesNothing)
     Output probe = runProbe(empty.string() + ":" + baseModules, "SysMainSwitch OutputName:0 FanSpeed:0",
                             (empty / "probe").string());
     fs::remove_all(empty);
-    EXPECT_EQ(probe.out,
-              "*** Initialise SNMP ***\n"
-              "Unable to load SNMP MIB file \"TORVAN-CRATE-MIB\"\n"
-              "result 0\n"
+    EXPECT_TRUE(sameText(transcript("library/startup-without-mib.txt") +
+                             "result 0\n"
               "cleanups 0\n"
               "SysMainSwitch length 0\n"
               "OutputName:0 length 0\n"
-              "FanSpeed:0 length 0\n");
+                             "FanSpeed:0 length 0\n",
+                         probe.out));
 }
 
 TEST(Startup, MissingOutputVoltageStopsAtTheFirstChannelWithItsMessage)

@@ -298,6 +298,41 @@ RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string
     return runProgram(argv, "", "", {std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS)});
 }
 
+std::string transcript(const std::string& file, const std::vector<std::pair<std::string, std::string>>& fill)
+{
+    const std::string path = std::string(KOVO_TESTS_SOURCE_DIR) + "/" + file;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream read;
+    read << in.rdbuf();
+    std::string text = read.str();
+    if (!in)
+        ADD_FAILURE() << "no expected transcript " << path;
+    for (const auto& [name, value] : fill)
+        for (std::size_t at = 0; (at = text.find("{" + name + "}", at)) != std::string::npos; at += value.size())
+            text.replace(at, name.size() + 2, value);
+    return text;
+}
+
+std::string sessionTranscript(const std::string& crate, const std::string& output)
+{
+    return transcript("app/session.txt",
+                      {{"startup", transcript("library/startup.txt")}, {"crate", crate}, {"output", output}});
+}
+
+::testing::AssertionResult sameText(const std::string& expected, const std::string& actual)
+{
+    if (expected == actual)
+        return ::testing::AssertionSuccess();
+    const std::string dir = makeTempDir("kovo-diff");
+    std::ofstream(dir + "/expected", std::ios::binary) << expected;
+    std::ofstream(dir + "/actual", std::ios::binary) << actual;
+    const RunResult diff = runProgram({KOVO_DIFF, "-u", "--label", "expected", "--label", "actual", dir + "/expected",
+                                       dir + "/actual"});
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return ::testing::AssertionFailure() << "the output differs from the expected transcript:\n" << diff.out;
+}
+
 std::string makeTempDir(const std::string& stem)
 {
     std::random_device random;

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "process.h"
 
 namespace kovo::test {
@@ -85,6 +87,20 @@ int stopSim(Sim& sim);
 // MIB module loaded; `options` come before the agent address, `args` after it.
 RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string& community,
                       const std::vector<std::string>& args, const std::vector<std::string>& options = {});
+
+// The expected transcript in `file` (a path below the source tree's tests/
+// folder, next to the tests that compare with it), each "{NAME}" in it
+// replaced by fill's value for NAME; a failure of the test when it cannot be read.
+std::string transcript(const std::string& file, const std::vector<std::pair<std::string, std::string>>& fill = {});
+
+// The program's whole standard output in a run whose session to `crate`
+// opens and whose actions print `output`: the library's start-up, the
+// session's opening, the output, the session's close.
+std::string sessionTranscript(const std::string& crate, const std::string& output = "");
+
+// Whether `actual` is the `expected` text; if not, a unified diff says where.
+// Use as EXPECT_TRUE(sameText(transcript(...), run.out)).
+::testing::AssertionResult sameText(const std::string& expected, const std::string& actual);
 
 // A new, empty folder in the temp folder, named stem.RANDOM; throws if none can be made.
 std::string makeTempDir(const std::string& stem);
