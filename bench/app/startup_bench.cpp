@@ -16,15 +16,15 @@
 
 namespace {
 
-const std::string programFolder = KOVO_BENCH_FOLDER;
-const std::string program = programFolder + "/kovo_uir_bench";
+const std::string programFolder = KOVO_TEST_APP_DIR;
+const std::string program = KOVO_TEST_APP;
 
 void StartToPanelShown(benchmark::State& state)
 {
     setenv("MIBDIRS", KOVO_BENCH_MIBDIRS, 1);
     kovo::test::Sim sim;
     try {
-        sim = kovo::test::startSim("[crate]\nsysMainSwitch = 1\n", "udp:" KOVO_BENCH_ADDRESS,
+        sim = kovo::test::startSim("[crate]\nsysMainSwitch = 1\n", "udp:" KOVO_TEST_APP_ADDRESS,
                                    kovo::test::RequestLog::none);
     } catch (const std::exception& e) {
         return state.SkipWithError(e.what());

@@ -25,8 +25,8 @@ std::string display;
 std::string runtimeFolder;
 pid_t simulator = -1;
 
-const std::string programFolder = KOVO_BENCH_FOLDER;
-const std::string program = programFolder + "/gui_bench_kovo_uir";
+const std::string programFolder = KOVO_TEST_APP_DIR;
+const std::string program = KOVO_TEST_APP;
 const std::string mibDirs = "MIBDIRS=" KOVO_BINARY_DIR "/mib:/usr/share/snmp/mibs/ietf";
 
 double secondsSince(std::chrono::steady_clock::time_point start)
@@ -111,7 +111,7 @@ int main(int argc, char** argv)
     }
     kovo::test::Sim sim;
     try {
-        sim = kovo::test::startSim("", "udp:" KOVO_BENCH_ADDRESS, kovo::test::RequestLog::none);
+        sim = kovo::test::startSim("", "udp:" KOVO_TEST_APP_ADDRESS, kovo::test::RequestLog::none);
     } catch (const std::exception& e) {
         fprintf(stderr, "gui_startup_bench: %s\n", e.what());
         return 1;

@@ -14,14 +14,14 @@ using namespace kovo::test;
 
 namespace {
 
-const std::string programFolder = KOVO_APP_FOLDER;
-const std::string program = programFolder + "/kovo_uir_at_sim";
-const std::string crateListen = "udp:" KOVO_APP_ADDRESS;
+const std::string programFolder = KOVO_TEST_APP_DIR;
+const std::string program = KOVO_TEST_APP;
+const std::string crateListen = "udp:" KOVO_TEST_APP_ADDRESS;
 
 // The whole standard output of a run whose actions print nothing.
 std::string session()
 {
-    return sessionTranscript(KOVO_APP_ADDRESS);
+    return sessionTranscript(KOVO_TEST_APP_ADDRESS);
 }
 const std::string crateOn = "[crate]\nsysMainSwitch = 1\n";
 
@@ -123,9 +123,9 @@ TEST(StartUp, WithNoCrateAnsweringThePanelIsStillShownWithTheCrateOff)
 
 TEST(StartUp, SessionThatCannotOpenLeavesThePanelWorking)
 {
-    RunResult run = runProgram({programFolder + "/kovo_uir_unopened"}, "show\n", programFolder);
+    RunResult run = runProgram({KOVO_NO_SESSION_APP}, "show\n", programFolder);
     std::string opened = transcript("library/startup.txt");
-    std::string failed = "Open SNMP session for host \"" KOVO_UNOPENED_ADDRESS "\": ";
+    std::string failed = "Open SNMP session for host \"" KOVO_NO_SESSION_ADDRESS "\": ";
     EXPECT_EQ(run.out.substr(0, opened.size() + failed.size()), opened + failed);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 7) << run.out;  // nothing after: no close
     EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "1") << run.err;
@@ -136,7 +136,7 @@ TEST(StartUp, SessionThatCannotOpenLeavesThePanelWorking)
 // no panel file beside it, no crate MIB module of the build tree.
 struct LoneProgram {
     Folder folder;
-    std::string path = (folder.path / "kovo_uir_at_sim").string();
+    std::string path = (folder.path / "kovo_uir_test").string();
     LoneProgram() { std::filesystem::copy_file(program, path); }
 };
 
@@ -255,7 +255,7 @@ TEST(EventLoop, StandardOutputKeepsItsOrderWithStandardErrorInOneLog)
     Sim sim = startSim("", crateListen);
     RunResult run = runProgram({"/bin/sh", "-c", "exec \"$0\" 2>&1", program}, "bogus\n", programFolder);
     EXPECT_TRUE(sameText(
-        sessionTranscript(KOVO_APP_ADDRESS, "line 1: unknown command \"bogus\" (set, press, event, show, help)\n"),
+        sessionTranscript(KOVO_TEST_APP_ADDRESS, "line 1: unknown command \"bogus\" (set, press, event, show, help)\n"),
         run.out));
 }
 

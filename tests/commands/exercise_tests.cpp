@@ -136,12 +136,11 @@ TEST(Exercise, WithoutSessionStartPrintsNothingAndSendsNothing)
     // A build whose compiled-in address cannot be opened runs with a null
     // session; the crate on the usual address must hear nothing from it.
     Sim sim = startSim("", crateListen);
-    const std::string program = KOVO_NO_SESSION_DIR "/kovo_uir_no_session";
-    RunResult idle = runApp("", program, KOVO_NO_SESSION_DIR);
-    RunResult pressed = runApp("press START\npress STOP\npress START\n", program, KOVO_NO_SESSION_DIR);
+    RunResult idle = runApp("", KOVO_NO_SESSION_APP);
+    RunResult pressed = runApp("press START\npress STOP\npress START\n", KOVO_NO_SESSION_APP);
 
     EXPECT_EQ(pressed.status, 0) << pressed.err;
-    EXPECT_NE(idle.out.find("Open SNMP session for host \"127.0.0.1:99999\""), std::string::npos) << idle.out;
+    EXPECT_NE(idle.out.find("Open SNMP session for host \"" KOVO_NO_SESSION_ADDRESS "\""), std::string::npos) << idle.out;
     EXPECT_EQ(pressed.out, idle.out);
     EXPECT_EQ(requests(sim), Lines{});
 }

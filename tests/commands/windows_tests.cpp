@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 TEST(WindowsStartUp, TheMibFolderBesideTheProgramIsFoundAndWinsockIsStarted)
 {
-    const std::string opened = "Open SNMP session for host \"127.0.0.1:99999\": ";
+    const std::string opened = "Open SNMP session for host \"" KOVO_NO_SESSION_ADDRESS "\": ";
     const std::vector<std::string> started = lines(transcript("library/startup.txt"));
     struct Case {
         bool mibsBeside;
@@ -32,7 +32,7 @@ TEST(WindowsStartUp, TheMibFolderBesideTheProgramIsFoundAndWinsockIsStarted)
                      (c.mibdirsSet ? ", MIBDIRS set" : ""));
         const fs::path folder = makeTempDir("kovo-package");
         for (const char* file : {"kovo_uir_no_session.exe", "kovo_uir.uir"})
-            fs::copy_file(fs::path(KOVO_NO_SESSION_DIR) / file, folder / file);
+            fs::copy_file(fs::path(KOVO_TEST_APP_DIR) / file, folder / file);
         if (c.mibsBeside)
             fs::copy(KOVO_MIB_DIR, folder / "mibs");
 

@@ -72,7 +72,7 @@ TEST(GuiPanelWindow, TheStatusButtonPrintsTheTableOnStandardOutputAndInThePane)
     std::string display = startXvfb(&server);
     ASSERT_NE(display, "");
 
-    Process app = spawn({KOVO_TEST_APP_DIR "/gui_kovo_uir"}, KOVO_TEST_APP_DIR,
+    Process app = spawn({KOVO_TEST_APP}, KOVO_TEST_APP_DIR,
                       {"DISPLAY=" + display, "LC_ALL=de_DE.UTF-8", "MIBDIRS=" KOVO_TEST_MIBDIRS,
                        "XDG_RUNTIME_DIR=" + folder, "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so",
                        "KOVO_GUI_HOOK=press STATUS; pane " + folder + "/pane.txt; press QUIT",
