@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "catalogue.h"
-#include "process.h"
+#include "kovo_process.h"
 
 
 namespace {

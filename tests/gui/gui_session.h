@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "process.h"
+#include "kovo_process.h"
 
 namespace kovo::gui {
 

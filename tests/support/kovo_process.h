@@ -1,4 +1,4 @@
-// process.h: This file contains the one process layer of the tests and
+// kovo_process.h: This file contains the one process layer of the tests and
 // benchmarks: start a program with its arguments, input, environment and
 // working folder; wait for a line of its output or for a file; collect its
 // output; and stop it, always: a Process that goes out of scope ends its

@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "process.h"
+#include "kovo_process.h"
 
 namespace kovo::test {
 

@@ -3,7 +3,7 @@
 // or a pseudo-terminal, and one poll loop that writes its input and reads
 // both outputs without deadlock. A started program gets SIGTERM when the
 // test program that started it dies, so that no crate outlives a crash.
-#include "process.h"
+#include "kovo_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -249,6 +249,8 @@ Process::Process(const Start& start) : state(std::make_unique<State>())
             if (start.passed[i] == at || dup2(start.passed[i], at) == at)
                 fcntl(at, F_SETFD, 0);
         }
+        // Nothing else of the test's: a pipe or socket left open would keep its reader waiting.
+        close_range(static_cast<unsigned>(3 + start.passed.size()), ~0U, 0);
         if (!start.cwd.empty() && chdir(start.cwd.c_str()) != 0)
             _exit(127);
         execve(path.c_str(), argv.data(), envp.data());

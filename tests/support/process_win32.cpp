@@ -11,7 +11,7 @@
 // closes (also when the test dies), the program's input ends, and a program
 // that runs on after that gets SIGTERM 2 s later. Its exit status comes back
 // in a file.
-#include "process.h"
+#include "kovo_process.h"
 
 #include <winsock2.h>  // before windows.h
 #include <ws2tcpip.h>
