@@ -243,5 +243,6 @@ int main(int argc, char** argv)
     }
     folder = tests;
     address = crate;
+    kovo::test::keepMachineNetwork();  // the programs' sockets are made by Wine's server
     return RUN_ALL_TESTS();
 }

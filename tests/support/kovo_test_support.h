@@ -63,6 +63,12 @@ Sim startSim(const std::string& layoutToml = "", const std::string& listen = "",
 Sim startSimProgram(const std::string& program, const std::vector<std::string>& env, const std::string& layoutToml,
                     const std::string& listen, RequestLog log);
 
+// Keeps the crates on fixed addresses in the machine's network, under the
+// address's lock file, instead of a network namespace of the test program's
+// own: for a test whose programs run under Wine, whose sockets Wine's server
+// makes outside any namespace of the test's. Called before the first startSim.
+void keepMachineNetwork();
+
 // Sends one control command line to the sim and returns its one-line reply
 // without the newline ("" and a test failure if none comes).
 std::string simCommand(Sim& sim, const std::string& line);

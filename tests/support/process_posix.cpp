@@ -17,10 +17,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <sstream>
-#include <thread>
 
 extern char** environ;
 
@@ -184,6 +182,69 @@ void closeAll(Process::State& s)
     closeFd(s.err);
 }
 
+// The ends of a program's standard streams: [0] read, [1] write; -1 where it has none.
+struct Streams {
+    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
+};
+
+// Opens the streams the program is to have; false if one cannot be had.
+bool openStreams(const Start& start, Streams& st)
+{
+    bool opened = true;
+    switch (start.input) {
+    case Input::pipe: opened = pipe2(st.in, O_CLOEXEC) == 0; break;
+    case Input::terminal:
+        opened = openpty(&st.in[1], &st.in[0], nullptr, nullptr, nullptr) == 0 &&
+                 fcntl(st.in[0], F_SETFD, FD_CLOEXEC) == 0 && fcntl(st.in[1], F_SETFD, FD_CLOEXEC) == 0;
+        break;
+    case Input::null: opened = (st.in[0] = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0; break;
+    case Input::file: opened = (st.in[0] = open(start.inputFile.c_str(), O_RDONLY | O_CLOEXEC)) >= 0; break;
+    }
+    if (start.out == Output::pipe)
+        opened = opened && pipe2(st.out, O_CLOEXEC) == 0;
+    else if (start.out != Output::inherited)
+        opened = opened && (st.out[1] = openFor(start.out, start.outFile)) >= 0;
+    if (start.err == Output::pipe)
+        opened = opened && pipe2(st.err, O_CLOEXEC) == 0;
+    else if (start.err != Output::merged && start.err != Output::inherited)
+        opened = opened && (st.err[1] = openFor(start.err, start.errFile)) >= 0;
+    return opened;
+}
+
+// What the forked child does: takes its streams and folder, and becomes the
+// program. Only async-signal-safe calls: the test program may have threads.
+[[noreturn]] void becomeProgram(const Start& start, const Streams& st, pid_t parent, const std::string& path,
+                                char* const* argv, char* const* envp, const std::string& cannot)
+{
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent)
+        _exit(127);
+    if (start.ownSession)
+        setsid();
+    dup2(st.in[0], 0);
+    if (st.out[1] >= 0)
+        dup2(st.out[1], 1);
+    if (start.err == Output::merged)
+        dup2(1, 2);
+    else if (st.err[1] >= 0)
+        dup2(st.err[1], 2);
+    for (std::size_t i = 0; i < start.passed.size(); ++i) {
+        const int at = static_cast<int>(3 + i);
+        if (start.passed[i] == at || dup2(start.passed[i], at) == at)
+            fcntl(at, F_SETFD, 0);
+    }
+    // Nothing else of the test's: a pipe or socket left open would keep its reader waiting.
+    close_range(static_cast<unsigned>(3 + start.passed.size()), ~0U, 0);
+    if (!start.cwd.empty() && chdir(start.cwd.c_str()) != 0)
+        _exit(127);
+    execve(path.c_str(), argv, envp);
+    const char* why = std::strerror(errno);
+    [[maybe_unused]] ssize_t ignored = ::write(2, cannot.data(), cannot.size());
+    ignored = ::write(2, why, std::strlen(why));
+    ignored = ::write(2, "\n", 1);
+    _exit(127);
+}
+
 }  // namespace
 
 Process::Process(const Start& start) : state(std::make_unique<State>())
@@ -198,76 +259,25 @@ Process::Process(const Start& start) : state(std::make_unique<State>())
         s.failure = "no program to start";
         return;
     }
-    int in[2] = {-1, -1}, out[2] = {-1, -1}, err[2] = {-1, -1};
-    bool opened = true;
-    switch (start.input) {
-    case Input::pipe: opened = pipe2(in, O_CLOEXEC) == 0; break;
-    case Input::terminal:
-        opened = openpty(&in[1], &in[0], nullptr, nullptr, nullptr) == 0;
-        if (opened) {
-            fcntl(in[0], F_SETFD, FD_CLOEXEC);
-            fcntl(in[1], F_SETFD, FD_CLOEXEC);
-        }
-        s.terminal = true;
-        break;
-    case Input::null: opened = (in[0] = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0; break;
-    case Input::file: opened = (in[0] = open(start.inputFile.c_str(), O_RDONLY | O_CLOEXEC)) >= 0; break;
-    }
-    if (start.out == Output::pipe)
-        opened = opened && pipe2(out, O_CLOEXEC) == 0;
-    else if (start.out != Output::inherited)
-        opened = opened && (out[1] = openFor(start.out, start.outFile)) >= 0;
-    if (start.err == Output::pipe)
-        opened = opened && pipe2(err, O_CLOEXEC) == 0;
-    else if (start.err != Output::merged && start.err != Output::inherited)
-        opened = opened && (err[1] = openFor(start.err, start.errFile)) >= 0;
-
-    // Everything the child needs is made before the fork: after it, in a test
-    // program with threads, only async-signal-safe calls are sound.
-    std::vector<std::string> args = start.argv;
-    const std::string path = programPath(args[0]);
-    std::vector<std::string> env = environmentOf(start);
+    // Everything the child needs is made before the fork.
+    Streams st;
+    const bool opened = openStreams(start, st);
+    std::vector<std::string> args = start.argv, env = environmentOf(start);
+    const std::string path = programPath(args[0]), cannot = "cannot run " + args[0] + ": ";
     std::vector<char*> argv = pointers(args), envp = pointers(env);
-    const std::string cannot = "cannot run " + args[0] + ": ";
     const pid_t parent = getpid();
     const pid_t pid = opened ? fork() : -1;
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
-            _exit(127);
-        if (start.ownSession)
-            setsid();
-        dup2(in[0], 0);
-        if (out[1] >= 0)
-            dup2(out[1], 1);
-        if (start.err == Output::merged)
-            dup2(1, 2);
-        else if (err[1] >= 0)
-            dup2(err[1], 2);
-        for (std::size_t i = 0; i < start.passed.size(); ++i) {
-            const int at = static_cast<int>(3 + i);
-            if (start.passed[i] == at || dup2(start.passed[i], at) == at)
-                fcntl(at, F_SETFD, 0);
-        }
-        // Nothing else of the test's: a pipe or socket left open would keep its reader waiting.
-        close_range(static_cast<unsigned>(3 + start.passed.size()), ~0U, 0);
-        if (!start.cwd.empty() && chdir(start.cwd.c_str()) != 0)
-            _exit(127);
-        execve(path.c_str(), argv.data(), envp.data());
-        const char* why = std::strerror(errno);
-        [[maybe_unused]] ssize_t ignored = ::write(2, cannot.data(), cannot.size());
-        ignored = ::write(2, why, std::strlen(why));
-        ignored = ::write(2, "\n", 1);
-        _exit(127);
-    }
-    if (!opened || pid < 0)
+    if (pid == 0)
+        becomeProgram(start, st, parent, path, argv.data(), envp.data(), cannot);
+    if (pid < 0)
         s.failure = std::string(opened ? "fork: " : "no pipes or files for its streams: ") + std::strerror(errno);
-    for (int fd : {in[0], out[1], err[1]})
+    for (int fd : {st.in[0], st.out[1], st.err[1]})
         if (fd >= 0)
             close(fd);
-    s.input = in[1];
-    s.out = out[0];
-    s.err = err[0];
+    s.input = st.in[1];
+    s.out = st.out[0];
+    s.err = st.err[0];
+    s.terminal = start.input == Input::terminal;
     if (pid < 0) {
         closeAll(s);
         return;
@@ -416,41 +426,6 @@ const std::string& Process::err() const
 {
     static const std::string none;
     return state ? state->errText : none;
-}
-
-RunResult run(const Start& start, const std::string& input, int timeoutMs)
-{
-    Process process(start);
-    if (!process.started())
-        return {-1, "", process.failure()};
-    if (!input.empty())
-        process.write(input);
-    process.closeInput();
-    const int status = process.wait(timeoutMs);
-    return {status, process.out(), process.err()};
-}
-
-RunResult runProgram(const std::vector<std::string>& argv, const std::string& input, const std::string& cwd,
-                     const std::vector<std::string>& env)
-{
-    return run({.argv = argv, .cwd = cwd, .env = env}, input);
-}
-
-std::string waitForFile(const std::string& path, const std::string& needle, int timeoutMs)
-{
-    const auto deadline = deadlineAfter(timeoutMs);
-    for (;;) {
-        std::ifstream file(path, std::ios::binary);
-        std::ostringstream read;
-        read << file.rdbuf();
-        const std::string text = read.str();
-        const std::size_t at = text.find(needle);
-        if (at != std::string::npos && text.find('\n', at) != std::string::npos)
-            return text;
-        if (Clock::now() >= deadline)
-            return "";
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
 }
 
 }  // namespace kovo::test

@@ -17,6 +17,7 @@
 #include <ws2tcpip.h>
 #include <windows.h>
 
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -189,7 +190,8 @@ std::string unixPath(const std::string& path)
 {
     using ToUnix = char*(CDECL*)(const WCHAR*);
     static const auto toUnix =
-        reinterpret_cast<ToUnix>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+        reinterpret_cast<ToUnix>(reinterpret_cast<void (*)()>(
+            GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
     std::wstring wide(path.begin(), path.end());
     char* unix = toUnix ? toUnix(wide.c_str()) : nullptr;
     if (!unix)
@@ -220,9 +222,14 @@ void startLinux(Process::State& s, const Start& start)
     }
     s.statusFile = scratchFile("status");
     s.errFile = start.err == Output::file ? start.errFile : scratchFile("stderr");
+    // Arguments that are Windows paths (such as a temp folder's) reach it as the Unix paths they are.
     Start relay = start;
     relay.argv = {"Z:\\bin\\bash", "-c", relayScript, std::to_string(port)};
-    relay.argv.insert(relay.argv.end(), start.argv.begin(), start.argv.end());
+    for (const std::string& argument : start.argv) {
+        const bool windowsPath = argument.size() > 2 && std::isalpha(static_cast<unsigned char>(argument[0])) &&
+                                 argument[1] == ':' && (argument[2] == '\\' || argument[2] == '/');
+        relay.argv.push_back(windowsPath ? unixPath(argument) : argument);
+    }
     relay.env.push_back("KOVO_RELAY_STATUS=" + unixPath(s.statusFile));
     relay.env.push_back("KOVO_RELAY_ERR=" + (start.err == Output::null ? "/dev/null" : unixPath(s.errFile)));
     std::string commandLine;
@@ -559,38 +566,6 @@ const std::string& Process::err() const
 {
     static const std::string none;
     return state ? state->texts[1] : none;
-}
-
-RunResult run(const Start& start, const std::string& input, int timeoutMs)
-{
-    Process process(start);
-    if (!process.started())
-        return {-1, "", process.failure()};
-    if (!input.empty())
-        process.write(input);
-    process.closeInput();
-    const int status = process.wait(timeoutMs);
-    return {status, process.out(), process.err()};
-}
-
-RunResult runProgram(const std::vector<std::string>& argv, const std::string& input, const std::string& cwd,
-                     const std::vector<std::string>& env)
-{
-    return run({.argv = argv, .cwd = cwd, .env = env}, input);
-}
-
-std::string waitForFile(const std::string& path, const std::string& needle, int timeoutMs)
-{
-    const auto deadline = deadlineAfter(timeoutMs);
-    for (;;) {
-        const std::string text = readFile(path);
-        const std::size_t at = text.find(needle);
-        if (at != std::string::npos && text.find('\n', at) != std::string::npos)
-            return text;
-        if (Clock::now() >= deadline)
-            return "";
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
 }
 
 }  // namespace kovo::test
