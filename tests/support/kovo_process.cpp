@@ -1,7 +1,7 @@
 // kovo_process.cpp: This file contains the part of the process layer that is
-// the same on every system: running a program to its end, and waiting for a
-// file that a program writes.
-#include "kovo_process.h"
+// the same on every system: a Process's life and what it collected, running
+// a program to its end, and waiting for a file that a program writes.
+#include "process_state.h"
 
 #include <chrono>
 #include <fstream>
@@ -9,6 +9,58 @@
 #include <thread>
 
 namespace kovo::test {
+
+Process::Process() = default;
+Process::Process(Process&&) noexcept = default;
+
+Process::~Process()
+{
+    if (state)
+        stop();
+}
+
+Process& Process::operator=(Process&& other) noexcept
+{
+    if (this != &other) {
+        if (state)
+            stop();
+        state = std::move(other.state);
+    }
+    return *this;
+}
+
+bool Process::started() const
+{
+    return state && state->pid >= 0;
+}
+
+const std::string& Process::failure() const
+{
+    static const std::string none = "never started";
+    return state ? state->failure : none;
+}
+
+long Process::pid() const
+{
+    return state ? state->pid : -1;
+}
+
+bool Process::timedOut() const
+{
+    return state && state->timedOut;
+}
+
+const std::string& Process::out() const
+{
+    static const std::string none;
+    return state ? state->outText : none;
+}
+
+const std::string& Process::err() const
+{
+    static const std::string none;
+    return state ? state->errText : none;
+}
 
 RunResult run(const Start& start, const std::string& input, int timeoutMs)
 {

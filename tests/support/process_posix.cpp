@@ -3,7 +3,7 @@
 // or a pseudo-terminal, and one poll loop that writes its input and reads
 // both outputs without deadlock. A started program gets SIGTERM when the
 // test program that started it dies, so that no crate outlives a crash.
-#include "kovo_process.h"
+#include "process_state.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -24,15 +24,6 @@ extern char** environ;
 
 namespace kovo::test {
 
-struct Process::State {
-    pid_t pid = -1;
-    int input = -1, out = -1, err = -1;   // the test's ends
-    int exited = -1;                      // a pidfd that turns readable at the exit
-    std::string outText, errText, failure;
-    std::size_t lineStart = 0;            // where readLine goes on in outText
-    int status = -1;
-    bool reaped = false, timedOut = false, terminal = false;
-};
 
 namespace {
 
@@ -160,7 +151,7 @@ bool reap(Process::State& s, Clock::time_point deadline)
 {
     while (!s.reaped && s.pid > 0) {
         int status = 0;
-        const pid_t done = waitpid(s.pid, &status, WNOHANG);
+        const pid_t done = waitpid(static_cast<pid_t>(s.pid), &status, WNOHANG);
         if (done == s.pid || (done < 0 && errno != EINTR)) {
             s.status = done == s.pid ? decodeStatus(status) : -1;
             s.reaped = true;
@@ -288,41 +279,6 @@ Process::Process(const Start& start) : state(std::make_unique<State>())
         fcntl(s.input, F_SETFL, O_NONBLOCK);
 }
 
-Process::~Process()
-{
-    if (state)
-        stop();
-}
-
-Process::Process() = default;
-Process::Process(Process&&) noexcept = default;
-
-Process& Process::operator=(Process&& other) noexcept
-{
-    if (this != &other) {
-        if (state)
-            stop();
-        state = std::move(other.state);
-    }
-    return *this;
-}
-
-bool Process::started() const
-{
-    return state && state->pid > 0;
-}
-
-const std::string& Process::failure() const
-{
-    static const std::string none = "never started";
-    return state ? state->failure : none;
-}
-
-long Process::pid() const
-{
-    return state ? state->pid : -1;
-}
-
 bool Process::write(const std::string& text)
 {
     if (!started() || state->input < 0)
@@ -385,7 +341,7 @@ int Process::wait(int timeoutMs)
         pump(s, deadline, [] { return false; });
         if (!reap(s, deadline)) {
             s.timedOut = true;
-            kill(s.pid, SIGKILL);
+            kill(static_cast<pid_t>(s.pid), SIGKILL);
             reap(s, Clock::time_point::max());
         }
     }
@@ -399,33 +355,16 @@ int Process::stop()
         return -1;
     State& s = *state;
     if (!s.reaped) {
-        kill(s.pid, SIGTERM);
+        kill(static_cast<pid_t>(s.pid), SIGTERM);
         const auto deadline = deadlineAfter(hangGuardMs);
         pump(s, deadline, [] { return false; });
         if (!reap(s, deadline)) {
-            kill(s.pid, SIGKILL);
+            kill(static_cast<pid_t>(s.pid), SIGKILL);
             reap(s, Clock::time_point::max());
         }
     }
     closeAll(s);
     return s.status;
-}
-
-bool Process::timedOut() const
-{
-    return state && state->timedOut;
-}
-
-const std::string& Process::out() const
-{
-    static const std::string none;
-    return state ? state->outText : none;
-}
-
-const std::string& Process::err() const
-{
-    static const std::string none;
-    return state ? state->errText : none;
 }
 
 }  // namespace kovo::test

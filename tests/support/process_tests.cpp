@@ -89,7 +89,7 @@ TEST(Process, ACrateEndsWithTheTestProgramThatStartedIt)
     long pid = -1;
     ASSERT_EQ(read(told[0], &pid, sizeof pid), static_cast<ssize_t>(sizeof pid));
     bool gone = false;
-    for (int i = 0; i < 300 && !gone; ++i) {
+    for (int i = 0; i < 3000 && !gone; ++i) {
         gone = ended(pid);
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }

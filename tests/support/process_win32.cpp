@@ -3,15 +3,15 @@
 // streams as pipes, files or the null device, a thread per output that
 // collects it, and Job-free termination.
 //
-// A Linux program (argv[0] an absolute Unix path, such as the Linux build's
-// crate-sim) is started by Wine as it starts any Linux program, but Wine
-// hands it neither its pipes nor a process handle. So bash runs it with its
+// A Linux program (an ELF file, such as the Linux build's crate-sim) is
+// started by Wine as it starts any Linux program, but Wine hands it neither
+// its pipes nor a process handle. So bash runs it with its
 // standard input and output on a loopback TCP connection back to the test
 // and its standard error to a file; when the test's side of the connection
 // closes (also when the test dies), the program's input ends, and a program
 // that runs on after that gets SIGTERM 2 s later. Its exit status comes back
 // in a file.
-#include "kovo_process.h"
+#include "process_state.h"
 
 #include <winsock2.h>  // before windows.h
 #include <ws2tcpip.h>
@@ -29,23 +29,6 @@
 #include <thread>
 
 namespace kovo::test {
-
-struct Process::State {
-    HANDLE process = nullptr;
-    HANDLE input = nullptr;               // write end of its standard input
-    SOCKET relay = INVALID_SOCKET;        // a Linux program's standard input and output
-    std::string statusFile, errFile;      // a Linux program's exit status and standard error
-    std::thread readers[2];
-    std::mutex lock;
-    std::condition_variable grew;
-    std::string texts[2];                 // standard output and error
-    bool ended[2] = {true, true};
-    std::size_t lineStart = 0;
-    std::string failure;
-    long pid = -1;
-    int status = -1;
-    bool done = false, timedOut = false;
-};
 
 namespace {
 
@@ -132,7 +115,7 @@ void collect(Process::State& s, int which, Read read)
             s.grew.notify_all();
             return;
         }
-        s.texts[which].append(buffer, static_cast<std::size_t>(count));
+        (which == 0 ? s.outText : s.errText).append(buffer, static_cast<std::size_t>(count));
         s.grew.notify_all();
     }
 }
@@ -199,6 +182,14 @@ std::string unixPath(const std::string& path)
     std::string result = unix;
     HeapFree(GetProcessHeap(), 0, unix);
     return result;
+}
+
+// Whether the program is a Linux one (an ELF file), which Wine runs its own way.
+bool isLinuxProgram(const std::string& path)
+{
+    char magic[4] = {};
+    std::ifstream(path, std::ios::binary).read(magic, sizeof magic);
+    return std::string(magic, sizeof magic) == "\x7f" "ELF";
 }
 
 // The relay bash runs for a Linux program: $0 the port, then the program and its arguments.
@@ -393,10 +384,10 @@ bool finish(Process::State& s, Clock::time_point deadline)
         const std::string status = readFile(s.statusFile);
         s.status = status.empty() ? -1 : std::atoi(status.c_str());
         std::remove(s.statusFile.c_str());
-        s.texts[1] = readFile(s.errFile);
+        s.errText = readFile(s.errFile);
     }
-    s.texts[0] = withLinuxLineEnds(s.texts[0]);
-    s.texts[1] = withLinuxLineEnds(s.texts[1]);
+    s.outText = withLinuxLineEnds(s.outText);
+    s.errText = withLinuxLineEnds(s.errText);
     s.done = true;
     return true;
 }
@@ -416,50 +407,15 @@ void forceEnd(Process::State& s)
 
 }  // namespace
 
-Process::Process() = default;
 
 Process::Process(const Start& start) : state(std::make_unique<State>())
 {
     if (start.argv.empty())
         state->failure = "no program to start";
-    else if (start.argv[0].rfind('/', 0) == 0)
+    else if (isLinuxProgram(start.argv[0]))
         startLinux(*state, start);
     else
         startWindows(*state, start);
-}
-
-Process::~Process()
-{
-    if (state)
-        stop();
-}
-
-Process::Process(Process&&) noexcept = default;
-
-Process& Process::operator=(Process&& other) noexcept
-{
-    if (this != &other) {
-        if (state)
-            stop();
-        state = std::move(other.state);
-    }
-    return *this;
-}
-
-bool Process::started() const
-{
-    return state && state->pid >= 0;
-}
-
-const std::string& Process::failure() const
-{
-    static const std::string none = "never started";
-    return state ? state->failure : none;
-}
-
-long Process::pid() const
-{
-    return state ? state->pid : -1;
 }
 
 bool Process::write(const std::string& text)
@@ -491,7 +447,7 @@ bool Process::readLine(std::string& line, int timeoutMs)
     if (!started())
         return false;
     State& s = *state;
-    std::string& out = s.texts[0];
+    std::string& out = s.outText;
     if (!waitFor(s, deadlineAfter(timeoutMs), [&] { return out.find('\n', s.lineStart) != std::string::npos; }))
         return false;
     std::lock_guard<std::mutex> hold(s.lock);
@@ -508,10 +464,10 @@ bool Process::readBytes(std::size_t count, std::string& bytes, int timeoutMs)
     if (!started())
         return false;
     State& s = *state;
-    if (!waitFor(s, deadlineAfter(timeoutMs), [&] { return s.texts[0].size() >= s.lineStart + count; }))
+    if (!waitFor(s, deadlineAfter(timeoutMs), [&] { return s.outText.size() >= s.lineStart + count; }))
         return false;
     std::lock_guard<std::mutex> hold(s.lock);
-    bytes = s.texts[0].substr(s.lineStart, count);
+    bytes = s.outText.substr(s.lineStart, count);
     s.lineStart += count;
     return true;
 }
@@ -520,7 +476,7 @@ bool Process::readUntil(const std::string& needle, int timeoutMs, bool fromErr)
 {
     if (!started())
         return false;
-    const std::string& text = state->texts[fromErr ? 1 : 0];
+    const std::string& text = (fromErr ? state->errText : state->outText);
     return waitFor(*state, deadlineAfter(timeoutMs), [&] { return text.find(needle) != std::string::npos; });
 }
 
@@ -549,23 +505,6 @@ int Process::stop()
             forceEnd(s);
     }
     return s.status;
-}
-
-bool Process::timedOut() const
-{
-    return state && state->timedOut;
-}
-
-const std::string& Process::out() const
-{
-    static const std::string none;
-    return state ? state->texts[0] : none;
-}
-
-const std::string& Process::err() const
-{
-    static const std::string none;
-    return state ? state->texts[1] : none;
 }
 
 }  // namespace kovo::test
