@@ -1,7 +1,7 @@
 // process_win32.cpp: This file contains the process layer on Windows, where
 // the tests run under Wine: CreateProcess with the program's standard
 // streams as pipes, files or the null device, a thread per output that
-// collects it, and Job-free termination.
+// collects it, and TerminateProcess to end it.
 //
 // A Linux program (an ELF file, such as the Linux build's crate-sim) is
 // started by Wine as it starts any Linux program, but Wine hands it neither
