@@ -13,7 +13,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -24,15 +26,17 @@ extern char** environ;
 
 namespace kovo::test {
 
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Milliseconds until the deadline, as poll takes them: -1 for none.
 int msLeft(Clock::time_point deadline)
 {
+    if (deadline == Clock::time_point::max())
+        return -1;
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+    return static_cast<int>(std::clamp<long long>(left, 0, INT_MAX));
 }
 
 Clock::time_point deadlineAfter(int timeoutMs)
@@ -126,7 +130,7 @@ bool pump(Process::State& s, Clock::time_point deadline, const std::function<boo
         if (!writing && s.out < 0 && s.err < 0)
             return false;
         pollfd fds[3] = {{writing ? s.input : -1, POLLOUT, 0}, {s.out, POLLIN, 0}, {s.err, POLLIN, 0}};
-        const int ready = poll(fds, 3, deadline == Clock::time_point::max() ? -1 : msLeft(deadline));
+        const int ready = poll(fds, 3, msLeft(deadline));
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready <= 0)
@@ -159,8 +163,10 @@ bool reap(Process::State& s, Clock::time_point deadline)
         }
         if (Clock::now() >= deadline)
             return false;
+        // Without a pidfd (an old kernel) the exit is looked for every 10 ms.
         pollfd exit{s.exited, POLLIN, 0};
-        poll(&exit, s.exited >= 0 ? 1 : 0, std::min(s.exited >= 0 ? msLeft(deadline) : 10, msLeft(deadline)));
+        const int left = msLeft(deadline);
+        poll(&exit, s.exited >= 0 ? 1 : 0, s.exited >= 0 ? left : (left < 0 ? 10 : std::min(left, 10)));
     }
     closeFd(s.exited);
     return true;
