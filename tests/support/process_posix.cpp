@@ -150,6 +150,42 @@ bool pump(Process::State& s, Clock::time_point deadline, const std::function<boo
     return true;
 }
 
+// Reads what is left in an output of a program that has exited, and closes it.
+void drainLeft(int& fd, std::string& text)
+{
+    if (fd < 0)
+        return;
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    char buffer[65536];
+    for (ssize_t count; (count = read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(count));
+    closeFd(fd);
+}
+
+// Reads both outputs until they end or the program exits, then what it left
+// in them: once it has exited its own output is all there, and a child it
+// left behind may hold them open for long. False at the deadline.
+bool collectToExit(Process::State& s, Clock::time_point deadline)
+{
+    while (s.out >= 0 || s.err >= 0) {
+        pollfd fds[3] = {{s.out, POLLIN, 0}, {s.err, POLLIN, 0}, {s.exited, POLLIN, 0}};
+        const int ready = poll(fds, 3, msLeft(deadline));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return false;
+        if (fds[0].revents)
+            drain(s.out, s.outText);
+        if (fds[1].revents)
+            drain(s.err, s.errText);
+        if (fds[2].revents) {
+            drainLeft(s.out, s.outText);
+            drainLeft(s.err, s.errText);
+        }
+    }
+    return true;
+}
+
 // Waits for the exit until the deadline, without reading; true once reaped.
 bool reap(Process::State& s, Clock::time_point deadline)
 {
@@ -344,7 +380,7 @@ int Process::wait(int timeoutMs)
     State& s = *state;
     const auto deadline = deadlineAfter(timeoutMs);
     if (!s.reaped) {
-        pump(s, deadline, [] { return false; });
+        collectToExit(s, deadline);
         if (!reap(s, deadline)) {
             s.timedOut = true;
             kill(static_cast<pid_t>(s.pid), SIGKILL);
@@ -363,7 +399,7 @@ int Process::stop()
     if (!s.reaped) {
         kill(static_cast<pid_t>(s.pid), SIGTERM);
         const auto deadline = deadlineAfter(hangGuardMs);
-        pump(s, deadline, [] { return false; });
+        collectToExit(s, deadline);
         if (!reap(s, deadline)) {
             kill(static_cast<pid_t>(s.pid), SIGKILL);
             reap(s, Clock::time_point::max());

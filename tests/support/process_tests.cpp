@@ -67,6 +67,12 @@ TEST(Process, ReadsLinesAsTheyComeAndEndsItsProgramAlways)
     EXPECT_EQ(sleeper.wait(100), 128 + SIGKILL);
     EXPECT_TRUE(sleeper.timedOut());
 
+    // A child left behind with the output open does not hold up its parent's end.
+    Process parent({.argv = {"sh", "-c", "sleep 5 & echo parent ends"}});
+    EXPECT_EQ(parent.wait(hangGuardMs / 10), 0);
+    EXPECT_FALSE(parent.timedOut());
+    EXPECT_EQ(parent.out(), "parent ends\n");
+
     long pid = -1;
     {
         Process left({.argv = {"sleep", "60"}});
