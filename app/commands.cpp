@@ -11,7 +11,6 @@
 
 #include "kovo_uir.h"
 #include "crate_text.h"
-#include "transfers.h"  // the byte count of a name, which may hold zero bytes
 
 namespace {
 

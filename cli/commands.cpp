@@ -30,44 +30,11 @@ namespace {
 
 using json = nlohmann::ordered_json;
 
-// The unit of each object that has one; the others are counts, codes or texts.
-const struct {
-    const char* object;
-    const char* unit;
-} units[] = {
-    {"outputVoltage", "V"},
-    {"outputMeasurementSenseVoltage", "V"},
-    {"outputMeasurementTerminalVoltage", "V"},
-    {"outputSupervisionMinSenseVoltage", "V"},
-    {"outputSupervisionMaxSenseVoltage", "V"},
-    {"outputSupervisionMaxTerminalVoltage", "V"},
-    {"outputConfigMaxSenseVoltage", "V"},
-    {"outputConfigMaxTerminalVoltage", "V"},
-    {"outputCurrent", "A"},
-    {"outputMeasurementCurrent", "A"},
-    {"outputSupervisionMaxCurrent", "A"},
-    {"outputConfigMaxCurrent", "A"},
-    {"outputVoltageRiseRate", "V/s"},
-    {"outputVoltageFallRate", "V/s"},
-    {"outputSupervisionMaxPower", "W"},
-    {"outputMeasurementTemperature", "C"},
-    {"sensorTemperature", "C"},
-    {"sensorWarningThreshold", "C"},
-    {"sensorFailureThreshold", "C"},
-    {"fanAirTemperature", "C"},
-    {"psOperatingTime", "s"},
-    {"fanOperatingTime", "s"},
-    {"fanSwitchOffDelay", "s"},
-    {"fanNominalSpeed", "rpm"},
-    {"fanSpeed", "rpm"},
-};
-
+// The unit of an object as the MIB gives it; "" for counts, codes and texts.
 std::string unitOf(const std::string& object)
 {
-    for (const auto& u : units)
-        if (object == u.object)
-            return u.unit;
-    return "";
+    const char* unit = kovoObjectUnits(kovoObject(object.c_str()));
+    return unit != nullptr ? unit : "";
 }
 
 // The columns of the status table: name, heading, and its width as text.

@@ -111,6 +111,6 @@ int main(int argc, char** argv)
         fmt::print(stderr, "kovo: {}\n", e.message);
         status = kovo_cli::exitUsage;
     }
-    kovoClose(crate);
+    kovoFree(crate);
     return status;
 }

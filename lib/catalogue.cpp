@@ -20,7 +20,7 @@
 #endif
 
 #include "catalogue.h"
-#include "catalogue_load.h"
+#include "core.h"
 
 /* The identifier tables take about 26 MB, nearly every 4 KiB page of which
  * SnmpInit writes once. On Linux with GCC they lie in one section of their
@@ -40,17 +40,22 @@ CATALOGUE_MARKER oid catalogueStart[1];
 }
 
 /* The globals: name texts, identifiers and their lengths, all static and zeroed. */
-#define DEFINE_SCALAR(name, Object, text, message)      \
-    const char* S_##name = text;                        \
-    CATALOGUE_STORAGE oid oid##Object[OID_CAPACITY];    \
+#define DEFINE_UNFILLED_SCALAR(name, Object, mib)      \
+    const char* S_##name = #mib ".0";                  \
+    CATALOGUE_STORAGE oid oid##Object[OID_CAPACITY];   \
     size_t length##Object;
-#define DEFINE_TABLE(name, Object, text, rows, translated, message) \
-    const char* S_##name##Base = text;                              \
-    CATALOGUE_STORAGE oid oid##Object[rows][OID_CAPACITY];          \
+#define DEFINE_UNFILLED_TABLE(name, Object, mib, rows)   \
+    const char* S_##name##Base = #mib ".";               \
+    CATALOGUE_STORAGE oid oid##Object[rows][OID_CAPACITY]; \
     size_t length##Object[rows];
-TORVAN_SNMP_CATALOGUE(DEFINE_SCALAR, DEFINE_TABLE)
+#define DEFINE_SCALAR(name, Object, mib, message) DEFINE_UNFILLED_SCALAR(name, Object, mib)
+#define DEFINE_TABLE(name, Object, mib, rows, translated, message, limit, alias) \
+    DEFINE_UNFILLED_TABLE(name, Object, mib, rows)
+TORVAN_SNMP_CATALOGUE(DEFINE_SCALAR, DEFINE_TABLE, DEFINE_UNFILLED_SCALAR, DEFINE_UNFILLED_TABLE)
 #undef DEFINE_SCALAR
 #undef DEFINE_TABLE
+#undef DEFINE_UNFILLED_SCALAR
+#undef DEFINE_UNFILLED_TABLE
 
 namespace {
 
@@ -67,13 +72,15 @@ struct Row {
     const char* message;
 };
 
-#define SCALAR_ROW(name, Object, text, message) \
-    {S_##name, oid##Object, &length##Object, 0, 1, message},
-#define TABLE_ROW(name, Object, text, rows, translated, message) \
+/* The rows that SnmpInit translates, in catalogue order. */
+#define SCALAR_ROW(name, Object, mib, message) {S_##name, oid##Object, &length##Object, 0, 1, message},
+#define TABLE_ROW(name, Object, mib, rows, translated, message, limit, alias) \
     {S_##name##Base, &oid##Object[0][0], length##Object, rows, translated, message},
-const Row catalogue[] = {TORVAN_SNMP_CATALOGUE(SCALAR_ROW, TABLE_ROW)};
+#define UNFILLED(...)
+const Row catalogue[] = {TORVAN_SNMP_CATALOGUE(SCALAR_ROW, TABLE_ROW, UNFILLED, UNFILLED)};
 #undef SCALAR_ROW
 #undef TABLE_ROW
+#undef UNFILLED
 
 /* Translates one entry: sets its length to the capacity, as get_node expects,
  * and logs the row's message when the name does not resolve.
@@ -156,41 +163,20 @@ void adviseHugePages()
 
 }  // namespace
 
-/* read_module hands back the MIB tree whether or not it found the module, so
- * the module's entry in Net-SNMP's list of known modules tells whether it was
- * parsed: its import count stays -1 until then. */
-bool torvan_catalogue::loadModule(const char* name)
-{
-    if (read_module(name) == nullptr)
-        return false;
-    const struct module* mp = find_module(which_module(name));
-    return mp != nullptr && mp->no_imports >= 0;
-}
-
 int SnmpInit(void)
 {
     adviseHugePages();
-    syslog(LOG_DEBUG, "*** Initialise SNMP ***");
-    init_snmp("VuzizEvir");
-    init_mib();
-    if (!torvan_catalogue::loadModule("TORVAN-CRATE-MIB")) {
-        syslog(LOG_ERR, "Unable to load SNMP MIB file \"%s\"", "TORVAN-CRATE-MIB");
+    if (!torvan_core::start("VuzizEvir", true))
         return 0;
-    }
 
     syslog(LOG_DEBUG, "*** Translate OIDs ***");
-    // Rows that are never translated are passed over; the others are taken in
-    // runs of equal table size, in catalogue order.
-    Row rows[sizeof catalogue / sizeof catalogue[0]];
-    int count = 0;
-    for (const Row& row : catalogue)
-        if (row.message != TORVAN_SNMP_NOT_TRANSLATED)
-            rows[count++] = row;
-    for (int first = 0; first < count;) {
-        int last = first + 1;
-        while (last < count && rows[last].rows == rows[first].rows)
+    // The rows are taken in runs of equal table size, in catalogue order.
+    const Row* const end = catalogue + sizeof catalogue / sizeof catalogue[0];
+    for (const Row* first = catalogue; first != end;) {
+        const Row* last = first + 1;
+        while (last != end && last->rows == first->rows)
             ++last;
-        if (!translateRun(&rows[first], &rows[last]))
+        if (!translateRun(first, last))
             return 0;
         first = last;
     }

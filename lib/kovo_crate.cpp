@@ -1,22 +1,16 @@
 /*
- * kovo_crate.cpp: the scripting session of kovo_crate.h: a quiet start-up
- * that looks up the catalogue's objects in the MIB, sessions with the
- * caller's address, communities and timing, single gets and sets that record
- * how each exchange ended, and bulk reads of the channel table and of the
- * crate-wide objects.
+ * kovo_crate.cpp: the scripting session of kovo_crate.h, a policy on the
+ * library's client core (core.h): a quiet start-up, sessions with the
+ * caller's address, communities and timing, gets and sets that print nothing
+ * and keep each exchange's outcome, and bulk reads of the channel table and
+ * of the crate-wide objects.
  *
  * The objects are the catalogue's translated rows (catalogue.def), named by
  * their MIB names; the MIB gives each its column identifier, value type,
- * access and range. Requests are built and answers decoded with the typed
- * transfers' own value helpers (values.h).
+ * access, range and units, the catalogue its rows, limit and short name.
  *
- * Net-SNMP operations relied on: init_snmp, get_node, get_tree, snmp_sess_init,
- * snmp_sess_open (through the library's opening that takes answers only from
- * the crate), snmp_error, snmp_sess_close, snmp_pdu_create,
- * snmp_add_null_var, snmp_pdu_add_variable, snmp_sess_synch_response (which
- * takes over the request whatever the outcome), snmp_sess_error,
- * snmp_oid_compare, snmpv2c GETBULK with non-repeaters 0, snmp_free_pdu.
- * Nothing here writes on standard output or standard error.
+ * Every exported function catches what the C++ inside may throw and turns it
+ * into a failure: no exception crosses the C interface.
  */
 #include <cfloat>
 #include <climits>
@@ -26,23 +20,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "catalogue.h"
-#include "catalogue_load.h"
+#include "core.h"
 #include "kovo_crate.h"
-#include "session_open.h"
-#include "values.h"
 
-using namespace torvan_values;
+using namespace torvan_core;
 
 struct kovoCrate {
-    void* session;
+    HSNMP session;  // NULL once closed
     std::string host;
-    std::string writeCommunity;
     kovoOutcome outcome;
+    unsigned long dropped;  // datagrams from elsewhere dropped during the current call
 };
 
 namespace {
@@ -54,42 +47,35 @@ namespace {
  * index is appended; a crate-wide object's lacks the instance 0. */
 struct Object {
     std::string name;
-    int rows;       // rows the catalogue translates; 0 for a crate-wide object
-    bool channel;   // a column of the channel table
+    int rows;      // rows the catalogue translates; 0 for a crate-wide object
+    bool channel;  // a column of the channel table
     oid column[MAX_OID_LEN];
     size_t length;
     int type;
     bool writable;
     bool ranged;  // integer range or text size from the MIB
     long low, high;
-    int limit;  // bounding object, or -1
+    std::string units;
+    int limit;  // the catalogue's bounding object, or -1
+    const char* alias;
 };
 
 struct CatalogueRow {
-    const char* text;
-    int rows;        // 0 for a crate-wide object
+    const char* name;
+    int rows;  // 0 for a crate-wide object
     int translated;
-    const char* message;
+    const char* limit;
+    const char* alias;
 };
-#define KOVO_SCALAR_ROW(name, Object, text, message) {text, 0, 0, message},
-#define KOVO_TABLE_ROW(name, Object, text, rows, translated, message) {text, rows, translated, message},
-const CatalogueRow catalogueRows[] = {TORVAN_SNMP_CATALOGUE(KOVO_SCALAR_ROW, KOVO_TABLE_ROW)};
+#define KOVO_SCALAR_ROW(name, Object, mib, message) {#mib, 0, 0, "none", ""},
+#define KOVO_TABLE_ROW(name, Object, mib, rows, translated, message, limit, alias) \
+    {#mib, rows, translated, #limit, alias},
+#define KOVO_UNFILLED(...)
+const CatalogueRow catalogueRows[] = {
+    TORVAN_SNMP_CATALOGUE(KOVO_SCALAR_ROW, KOVO_TABLE_ROW, KOVO_UNFILLED, KOVO_UNFILLED)};
 #undef KOVO_SCALAR_ROW
 #undef KOVO_TABLE_ROW
-
-/* The objects whose value the crate bounds per channel, and the object that
- * bounds each: a write above the bound reaches no hardware. */
-const struct {
-    const char* object;
-    const char* limit;
-} channelLimits[] = {
-    {"outputVoltage", "outputConfigMaxSenseVoltage"},
-    {"outputSupervisionMinSenseVoltage", "outputConfigMaxSenseVoltage"},
-    {"outputSupervisionMaxSenseVoltage", "outputConfigMaxSenseVoltage"},
-    {"outputSupervisionMaxTerminalVoltage", "outputConfigMaxTerminalVoltage"},
-    {"outputCurrent", "outputConfigMaxCurrent"},
-    {"outputSupervisionMaxCurrent", "outputConfigMaxCurrent"},
-};
+#undef KOVO_UNFILLED
 
 std::vector<Object> objects;
 std::string initError;
@@ -98,20 +84,25 @@ bool started = false;
 int objectNamed(const std::string& name)
 {
     for (size_t i = 0; i < objects.size(); ++i)
-        if (objects[i].name == name)
+        if (objects[i].name == name || (objects[i].alias[0] != '\0' && name == objects[i].alias))
             return static_cast<int>(i);
     return -1;
+}
+
+const Object* objectAt(int object)
+{
+    return object >= 0 && static_cast<size_t>(object) < objects.size() ? &objects[static_cast<size_t>(object)]
+                                                                        : nullptr;
 }
 
 /* Looks one catalogue row up in the loaded MIB; false when it is not there. */
 bool lookUp(const CatalogueRow& row, Object* object)
 {
-    std::string text = row.text;
+    object->name = row.name;
     object->rows = row.translated;
     object->channel = row.rows == CHANNEL_ROWS;
-    object->name = text.substr(0, text.find('.'));
     object->length = MAX_OID_LEN;
-    if (get_node(object->name.c_str(), object->column, &object->length) == 0)
+    if (get_node(row.name, object->column, &object->length) == 0)
         return false;
     const struct tree* node = get_tree(object->column, object->length, get_tree_head());
     if (node == nullptr)
@@ -122,7 +113,9 @@ bool lookUp(const CatalogueRow& row, Object* object)
     object->ranged = node->ranges != nullptr && node->ranges->next == nullptr;
     object->low = object->ranged ? node->ranges->low : 0;
     object->high = object->ranged ? node->ranges->high : 0;
+    object->units = node->units != nullptr ? node->units : "";
     object->limit = -1;
+    object->alias = row.alias;
     return true;
 }
 
@@ -136,31 +129,27 @@ bool start()
     }
 #endif
     // "snmpapp" is the name Net-SNMP's own tools read their configuration under.
-    init_snmp("snmpapp");
-    if (!torvan_catalogue::loadModule("TORVAN-CRATE-MIB")) {
+    if (!torvan_core::start("snmpapp", false)) {
         initError = "Unable to load SNMP MIB file \"TORVAN-CRATE-MIB\"";
         return false;
     }
-    for (const CatalogueRow& row : catalogueRows) {
-        if (row.message == TORVAN_SNMP_NOT_TRANSLATED)
-            continue;
-        Object object;
-        if (!lookUp(row, &object)) {
-            initError = row.message;
+    std::vector<Object> found(sizeof catalogueRows / sizeof catalogueRows[0]);
+    for (size_t i = 0; i < found.size(); ++i)
+        if (!lookUp(catalogueRows[i], &found[i])) {
+            initError = std::string("TORVAN-CRATE-MIB defines no object ") + catalogueRows[i].name;
+            return false;
+        }
+    objects = std::move(found);
+    for (size_t i = 0; i < objects.size(); ++i) {
+        const std::string limit = catalogueRows[i].limit;
+        objects[i].limit = limit == "none" ? -1 : objectNamed(limit);
+        if (limit != "none" && objects[i].limit < 0) {
+            initError = "the limit " + limit + " of " + objects[i].name + " is no object of the catalogue";
             objects.clear();
             return false;
         }
-        objects.push_back(object);
     }
-    for (const auto& bound : channelLimits)
-        objects[static_cast<size_t>(objectNamed(bound.object))].limit = objectNamed(bound.limit);
     return true;
-}
-
-const Object* objectAt(int object)
-{
-    return object >= 0 && static_cast<size_t>(object) < objects.size() ? &objects[static_cast<size_t>(object)]
-                                                                        : nullptr;
 }
 
 /* ---- Outcomes ---- */
@@ -180,11 +169,9 @@ std::string instanceName(const Object& object, int row)
 }
 
 /* Records how the exchange ended; returns false for the caller to pass on. */
-bool record(kovoCrate* crate, int kind, const std::string& object, const char* format, ...)
 #ifdef __GNUC__
-    __attribute__((format(printf, 4, 5)))
+__attribute__((format(printf, 4, 5)))
 #endif
-    ;
 bool record(kovoCrate* crate, int kind, const std::string& object, const char* format, ...)
 {
     kovoOutcome& outcome = crate->outcome;
@@ -195,6 +182,7 @@ bool record(kovoCrate* crate, int kind, const std::string& object, const char* f
     va_start(args, format);
     vsnprintf(outcome.reason, sizeof outcome.reason, format, args);
     va_end(args);
+    outcome.dropped = crate->dropped;
     return kind == KOVO_SUCCESS;
 }
 
@@ -223,70 +211,101 @@ bool isException(u_char type)
     return type == SNMP_NOSUCHOBJECT || type == SNMP_NOSUCHINSTANCE || type == SNMP_ENDOFMIBVIEW;
 }
 
+/* The answer types each value type of the MIB takes. */
+bool takesInteger(const netsnmp_variable_list& vars) { return vars.type == ASN_INTEGER; }
+bool takesFloat(const netsnmp_variable_list& vars) { return vars.type != ASN_INTEGER && isNumber(vars); }
+bool takesText(const netsnmp_variable_list& vars) { return vars.type == ASN_OCTET_STR; }
+bool (*takes(int type))(const netsnmp_variable_list&)
+{
+    return type == KOVO_FLOAT ? takesFloat : type == KOVO_TEXT ? takesText : takesInteger;
+}
+
 /* Decodes a variable by its object's type; false when it has another type
- * (an exception marker included). */
+ * (an exception marker included) or its text cannot be allocated. */
 bool decode(const Object& object, const netsnmp_variable_list& vars, kovoValue* value)
 {
     *value = kovoValue{};
-    double number = 0.0;
-    if (object.type == KOVO_INTEGER && vars.type == ASN_INTEGER && numberOf(vars, &number)) {
-        value->type = KOVO_INTEGER;
-        value->integer = *vars.val.integer;
-        value->number = number;
-        return true;
-    }
-    if (object.type == KOVO_FLOAT && vars.type != ASN_INTEGER && numberOf(vars, &number)) {
-        value->type = KOVO_FLOAT;
-        value->number = number;
-        return true;
-    }
-    if (object.type == KOVO_TEXT && vars.type == ASN_OCTET_STR) {
+    if (!takes(object.type)(vars))
+        return false;
+    value->type = object.type;
+    if (object.type == KOVO_TEXT) {
         value->text = copyOf(vars);
-        if (value->text == nullptr)
-            return false;
-        value->type = KOVO_TEXT;
         value->length = vars.val_len;
-        return true;
+        return value->text != nullptr;
     }
-    return false;
+    numberOf(vars, &value->number);
+    value->integer = object.type == KOVO_INTEGER ? *vars.val.integer : 0;
+    return true;
 }
 
-/* Sends the request (taken over whatever happens) and waits for the answer.
- * The answer, or NULL with the outcome recorded: no answer, not sent, or an
- * error status (naming the variable the status points at, or about). */
-netsnmp_pdu* send(kovoCrate* crate, netsnmp_pdu* request, const std::vector<std::string>& about)
+/* Records a failed exchange of the core in the session's outcome; about
+ * names the variables asked for, in order. Returns false. */
+bool recordFailure(kovoCrate* crate, const Outcome& outcome, const std::vector<std::string>& about)
 {
-    if (request == nullptr) {
-        record(crate, KOVO_SEND_FAILED, about.empty() ? "" : about[0], "out of memory for the request");
-        return nullptr;
-    }
-    netsnmp_pdu* response = nullptr;
-    const int status = snmp_sess_synch_response(crate->session, request, &response);
     const std::string first = about.empty() ? "" : about[0];
-    if (status == STAT_SUCCESS && response != nullptr && response->errstat == SNMP_ERR_NOERROR)
-        return response;
-    if (status == STAT_SUCCESS && response != nullptr) {
-        const long index = response->errindex;
-        const std::string object = index >= 1 && static_cast<size_t>(index) <= about.size()
-                                       ? about[static_cast<size_t>(index - 1)]
-                                       : first;
-        record(crate, KOVO_ERROR_STATUS, object, "the crate answered with the error status %s",
-               kovoErrorStatusName(static_cast<int>(response->errstat)));
-        crate->outcome.errorStatus = static_cast<int>(response->errstat);
-    } else if (status == STAT_TIMEOUT) {
+    switch (outcome.result) {
+    case Result::success:
+        break;
+    case Result::notSent:
+        record(crate, KOVO_SEND_FAILED, first, "%s", outcome.problem);
+        break;
+    case Result::timeout: {
         const netsnmp_session* session = snmp_sess_session(crate->session);
         record(crate, KOVO_TIMEOUT, first, "no answer (timeout %g s, %d retries)",
                static_cast<double>(session->timeout) / 1e6, session->retries);
-    } else {
+        break;
+    }
+    case Result::sendFailed: {
         char* text = nullptr;
         int liberr = 0, syserr = 0;
         snmp_sess_error(crate->session, &liberr, &syserr, &text);
         record(crate, KOVO_SEND_FAILED, first, "the request could not be sent: %s", text ? text : "unknown error");
         free(text);
+        break;
     }
-    if (response != nullptr)
-        snmp_free_pdu(response);
-    return nullptr;
+    case Result::errorStatus: {
+        const long index = outcome.errorIndex;
+        const std::string object = index >= 1 && static_cast<size_t>(index) <= about.size()
+                                       ? about[static_cast<size_t>(index - 1)]
+                                       : first;
+        record(crate, KOVO_ERROR_STATUS, object, "the crate answered with the error status %s",
+               kovoErrorStatusName(static_cast<int>(outcome.errorStatus)));
+        crate->outcome.errorStatus = static_cast<int>(outcome.errorStatus);
+        break;
+    }
+    case Result::noVariable:
+        record(crate, KOVO_OTHER_OBJECT, first, "the crate's answer carries no variable");
+        break;
+    case Result::otherObject:
+        record(crate, KOVO_OTHER_OBJECT, first, "the crate's answer is about %s",
+               nameOf(outcome.about, outcome.aboutLength).c_str());
+        break;
+    }
+    return false;
+}
+
+/* The session of an open crate; NULL, recorded where there is a crate, for
+ * a NULL or closed one. */
+HSNMP sessionOf(kovoCrate* crate)
+{
+    if (crate == nullptr)
+        return nullptr;
+    if (crate->session == nullptr)
+        record(crate, KOVO_REFUSED, "", "the session to %s is closed, nothing sent", crate->host.c_str());
+    return crate->session;
+}
+
+/* One exchange of the core for the session: the answer, or a null Response
+ * with the outcome recorded. */
+Response exchangeFor(kovoCrate* crate, int command, const std::vector<Variable>& asked, long repetitions,
+                     const std::vector<std::string>& about)
+{
+    Outcome outcome;
+    Response response = exchange(crate->session, command, asked.data(), asked.size(), repetitions, &outcome);
+    crate->dropped += outcome.dropped;
+    if (!response)
+        recordFailure(crate, outcome, about);
+    return response;
 }
 
 /* The identifier of one instance, in out; its length. */
@@ -297,28 +316,49 @@ size_t instance(const Object& object, int row, oid* out)
     return object.length + 1;
 }
 
-/* Checks that the answer's variable is the instance asked for and decodes it
- * (what: "answer", or "answer to the set"); records why not otherwise. */
-bool take(kovoCrate* crate, const Object& object, const std::string& name, const oid* asked, size_t length,
-          const netsnmp_variable_list* vars, kovoValue* value, const char* what)
+/* Takes the answer's value of one instance asked (what: "answer", or "answer
+ * to the set"); records why not otherwise. */
+bool take(kovoCrate* crate, const Object& object, const std::string& name, const netsnmp_pdu& response,
+          const oid* asked, size_t length, kovoValue* value, const char* what)
 {
+    bool accepted = false;
+    const netsnmp_variable_list* vars = answerFor(response, asked, length, takes(object.type), &accepted);
     if (vars == nullptr)
-        return record(crate, KOVO_OTHER_OBJECT, name, "the crate's %s carries no variable", what);
-    if (snmp_oid_compare(vars->name, vars->name_length, asked, length) != 0)
-        return record(crate, KOVO_OTHER_OBJECT, name, "the crate's %s is about %s", what,
-                      nameOf(vars->name, vars->name_length).c_str());
-    if (isException(vars->type))
+        return record(crate, KOVO_OTHER_OBJECT, name, "the crate's %s carries no variable for it", what);
+    if (!accepted && isException(vars->type))
         return record(crate, KOVO_NO_SUCH, name, "the crate has no such %s (%s)",
-                      object.rows == 0 ? "object" : "instance", typeName(vars->type).name);
+                      object.rows == 0 ? "object" : "instance", typeName(vars->type));
     kovoValue decoded;
-    if (!decode(object, *vars, &decoded))
+    if (!accepted || !decode(object, *vars, &decoded))
         return record(crate, KOVO_WRONG_TYPE, name, "the crate's %s holds %s, not the object's %s", what,
-                      typeName(vars->type).name, kindOfType(object.type));
+                      typeName(vars->type), kindOfType(object.type));
     if (value != nullptr)
         *value = decoded;
     else
         kovoFreeValue(&decoded);
     return succeed(crate);
+}
+
+/* The bytes of a text value: length of them, or up to the terminator when
+ * length is 0. */
+size_t textLength(const kovoValue& value)
+{
+    return value.text == nullptr ? 0 : value.length > 0 ? value.length : strlen(value.text);
+}
+
+/* Gets one instance; the refusals of an unknown object or row first. */
+bool getOne(kovoCrate* crate, int object, int row, kovoValue* value)
+{
+    const Object* o = objectAt(object);
+    if (o == nullptr)
+        return record(crate, KOVO_REFUSED, "", "no such object (number %d), nothing sent", object);
+    if (o->rows > 0 && (row < 0 || row >= o->rows))
+        return record(crate, KOVO_REFUSED, o->name, "row %d is outside 0 to %d, nothing sent", row, o->rows - 1);
+    oid asked[MAX_OID_LEN];
+    const size_t length = instance(*o, row, asked);
+    const std::string name = instanceName(*o, row);
+    const Response response = exchangeFor(crate, SNMP_MSG_GET, {{asked, length, 0, nullptr, 0}}, 0, {name});
+    return response && take(crate, *o, name, *response, asked, length, value, "answer");
 }
 
 /* The refusals a set makes before anything is sent; false, recorded, for a
@@ -333,7 +373,7 @@ bool acceptable(kovoCrate* crate, const Object& object, int row, const std::stri
     if (object.type == KOVO_INTEGER && (value.integer < INT32_MIN || value.integer > INT32_MAX))
         return record(crate, KOVO_REFUSED, name, "%ld is no 32-bit integer, nothing sent", value.integer);
     if (object.type == KOVO_TEXT) {
-        const size_t length = value.text != nullptr ? strlen(value.text) : 0;
+        const size_t length = textLength(value);
         if (object.ranged && (static_cast<long>(length) < object.low || static_cast<long>(length) > object.high))
             return record(crate, KOVO_REFUSED, name, "a text of %lu bytes is outside %ld to %ld bytes, nothing sent",
                           static_cast<unsigned long>(length), object.low, object.high);
@@ -342,19 +382,83 @@ bool acceptable(kovoCrate* crate, const Object& object, int row, const std::stri
         (!std::isfinite(value.number) || std::fabs(value.number) > static_cast<double>(FLT_MAX)))
         return record(crate, KOVO_REFUSED, name, "%g cannot be sent as a single-precision float, nothing sent",
                       value.number);
+    // A Float of the crate is a voltage, a current or a rate: none is negative.
+    if (object.type == KOVO_FLOAT && value.number < 0)
+        return record(crate, KOVO_REFUSED, name, "%g is negative, which %s never is, nothing sent", value.number,
+                      object.name.c_str());
     if (object.type != KOVO_FLOAT || object.limit < 0) {  // the instance must be there
         kovoValue current;
-        if (!kovoGet(crate, static_cast<int>(&object - objects.data()), row, &current))
+        if (!getOne(crate, static_cast<int>(&object - objects.data()), row, &current))
             return false;
         kovoFreeValue(&current);
         return true;
     }
     kovoValue limit;
-    if (!kovoGet(crate, object.limit, row, &limit))
+    if (!getOne(crate, object.limit, row, &limit))
         return false;  // the limit's outcome tells why; nothing was written
+    const std::string limitName = instanceName(objects[static_cast<size_t>(object.limit)], row);
+    // A limit that is no number, or below zero, bounds nothing: no write is safe.
+    if (!std::isfinite(limit.number) || limit.number < 0)
+        return record(crate, KOVO_REFUSED, name, "the channel's %s reads %g, which bounds no write, nothing sent",
+                      limitName.c_str(), limit.number);
     if (static_cast<double>(static_cast<float>(value.number)) > limit.number)
         return record(crate, KOVO_REFUSED, name, "%g is above the channel's %s of %g, nothing sent", value.number,
-                      instanceName(objects[static_cast<size_t>(object.limit)], row).c_str(), limit.number);
+                      limitName.c_str(), limit.number);
+    return true;
+}
+
+bool checkSet(kovoCrate* crate, int object, int row, const kovoValue* value)
+{
+    const Object* o = objectAt(object);
+    if (o == nullptr || value == nullptr)
+        return record(crate, KOVO_REFUSED, "", "no such object (number %d) or no value, nothing sent", object);
+    if (o->rows > 0 && (row < 0 || row >= o->rows))
+        return record(crate, KOVO_REFUSED, o->name, "row %d is outside 0 to %d, nothing sent", row, o->rows - 1);
+    return acceptable(crate, *o, row, instanceName(*o, row), *value);
+}
+
+/* The value sent, as the echo of a set whose answer holds none of its type. */
+kovoValue sentValue(const Object& object, const kovoValue& value)
+{
+    const size_t length = object.type == KOVO_TEXT ? textLength(value) : 0;
+    kovoValue sent{object.type, object.type == KOVO_INTEGER ? value.integer : 0, object.type == KOVO_INTEGER ? static_cast<double>(value.integer)
+                                                                           : static_cast<float>(value.number),
+                   nullptr, length};
+    if (object.type == KOVO_TEXT && (sent.text = static_cast<char*>(malloc(length + 1))) != nullptr) {
+        memcpy(sent.text, value.text != nullptr ? value.text : "", length);
+        sent.text[length] = '\0';
+    }
+    return sent;
+}
+
+bool setOne(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo)
+{
+    if (!checkSet(crate, object, row, value))
+        return false;
+    const Object& o = objects[static_cast<size_t>(object)];
+    const std::string name = instanceName(o, row);
+    const int32_t integer = static_cast<int32_t>(value->integer);  // INTEGER is sent from 4 bytes
+    const float number = static_cast<float>(value->number);        // rounds to nearest
+    oid asked[MAX_OID_LEN];
+    const size_t length = instance(o, row, asked);
+    const Variable set = o.type == KOVO_INTEGER ? Variable{asked, length, ASN_INTEGER, &integer, sizeof integer}
+                         : o.type == KOVO_FLOAT ? Variable{asked, length, ASN_OPAQUE_FLOAT, &number, sizeof number}
+                                                : Variable{asked, length, ASN_OCTET_STR,
+                                                           value->text != nullptr ? value->text : "",
+                                                           textLength(*value)};
+    const Response response = exchangeFor(crate, SNMP_MSG_SET, {set}, 0, {name});
+    if (!response)
+        return false;
+    if (take(crate, o, name, *response, asked, length, echo, "answer to the set"))
+        return true;
+    // The crate's noError confirms the write whatever value it echoes: the
+    // value sent stands, and the outcome keeps a note of the odd echo.
+    if (crate->outcome.kind == KOVO_OTHER_OBJECT)
+        return false;
+    const std::string note = crate->outcome.reason;
+    record(crate, KOVO_SUCCESS, name, "%s; the value sent stands", note.c_str());
+    if (echo != nullptr)
+        *echo = sentValue(o, *value);
     return true;
 }
 
@@ -392,7 +496,7 @@ bool step(kovoCrate* crate, Walk& walk, int column, const netsnmp_variable_list&
     kovoValue value;
     if (!decode(object, vars, &value))
         return record(crate, KOVO_WRONG_TYPE, name, "the crate's answer holds %s, not the object's %s",
-                      typeName(vars.type).name, kindOfType(object.type));
+                      typeName(vars.type), kindOfType(object.type));
     std::vector<kovoValue>& row = rows[static_cast<int>(index) - 1];
     if (row.empty())
         row.resize(static_cast<size_t>(columns), kovoValue{});
@@ -408,36 +512,26 @@ bool bulkStep(kovoCrate* crate, std::vector<Walk>& walks, std::map<int, std::vec
 {
     std::vector<size_t> active;
     std::vector<std::string> about;
-    netsnmp_pdu* request = snmp_pdu_create(SNMP_MSG_GETBULK);
+    std::vector<Variable> asked;
     for (size_t i = 0; i < walks.size(); ++i) {
         if (walks[i].done)
             continue;
         active.push_back(i);
         about.push_back(walks[i].object->name);
-        if (request != nullptr && snmp_add_null_var(request, walks[i].at, walks[i].length) == nullptr) {
-            snmp_free_pdu(request);
-            request = nullptr;
-        }
+        asked.push_back({walks[i].at, walks[i].length, 0, nullptr, 0});
     }
-    if (request != nullptr) {
-        request->non_repeaters = 0;
-        request->max_repetitions = bulkRepetitions;
-    }
-    netsnmp_pdu* response = send(crate, request, about);
-    if (response == nullptr)
+    const Response response = exchangeFor(crate, SNMP_MSG_GETBULK, asked, bulkRepetitions, about);
+    if (!response)
         return false;
-    bool ok = true;
     size_t position = 0;
-    for (const netsnmp_variable_list* vars = response->variables; vars != nullptr && ok;
+    for (const netsnmp_variable_list* vars = response->variables; vars != nullptr;
          vars = vars->next_variable, ++position) {
         const size_t column = active[position % active.size()];
-        if (!walks[column].done)
-            ok = step(crate, walks[column], static_cast<int>(column), *vars, rows, static_cast<int>(walks.size()));
+        if (!walks[column].done &&
+            !step(crate, walks[column], static_cast<int>(column), *vars, rows, static_cast<int>(walks.size())))
+            return false;
     }
-    if (ok && position == 0)
-        ok = record(crate, KOVO_OTHER_OBJECT, about[0], "the crate's answer to a walk carries no variable");
-    snmp_free_pdu(response);
-    return ok;
+    return true;
 }
 
 void freeRows(std::map<int, std::vector<kovoValue>>& rows)
@@ -447,244 +541,48 @@ void freeRows(std::map<int, std::vector<kovoValue>>& rows)
             kovoFreeValue(&value);
 }
 
-}  // namespace
-
-/* ---- Start-up and sessions ---- */
-
-int kovoInit(char* error, size_t size)
+bool readScalars(kovoCrate* crate, const int* objectList, int count, kovoValue* values)
 {
-    if (!started)
-        started = start();
-    if (!started && error != nullptr && size > 0)
-        snprintf(error, size, "%s", initError.c_str());
-    return started ? 1 : 0;
-}
-
-kovoCrate* kovoOpen(const char* host, const char* readCommunity_, const char* writeCommunity_, double timeout,
-                    int retries, char* error, size_t size)
-{
-    if (!kovoInit(error, size))
-        return nullptr;
-    if (host == nullptr || host[0] == '\0') {
-        if (error != nullptr && size > 0)
-            snprintf(error, size, "no crate address given");
-        return nullptr;
-    }
-    const char* configured = netsnmp_ds_get_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_COMMUNITY);
-    const char* community = readCommunity_ ? readCommunity_ : configured ? configured : readCommunity;
-    std::string peer = host, readText = community;
-
-    netsnmp_session session;
-    snmp_sess_init(&session);
-    session.version = SNMP_VERSION_2c;
-    session.peername = &peer[0];
-    session.community = reinterpret_cast<u_char*>(&readText[0]);
-    session.community_len = readText.size();
-    if (timeout > 0)
-        session.timeout = timeout * 1e6 < static_cast<double>(LONG_MAX) ? static_cast<long>(timeout * 1e6) : LONG_MAX;
-    if (retries >= 0)
-        session.retries = retries;
-    void* handle = torvan_session::openFromCrate(&session);  // copies what it keeps; answers only from the crate
-    if (handle == nullptr) {
-        char* text = nullptr;
-        int liberr = 0, syserr = 0;
-        snmp_error(&session, &liberr, &syserr, &text);
-        if (error != nullptr && size > 0)
-            snprintf(error, size, "cannot open a session to %s: %s", host, text ? text : "unknown error");
-        free(text);
-        return nullptr;
-    }
-    kovoCrate* crate = new kovoCrate{handle, host, writeCommunity_ ? writeCommunity_ : writeCommunity, kovoOutcome{}};
-    succeed(crate);
-    return crate;
-}
-
-void kovoClose(kovoCrate* crate)
-{
-    if (crate == nullptr)
-        return;
-    snmp_sess_close(crate->session);
-    delete crate;
-}
-
-const char* kovoHost(const kovoCrate* crate)
-{
-    return crate->host.c_str();
-}
-
-const kovoOutcome* kovoLastOutcome(const kovoCrate* crate)
-{
-    return &crate->outcome;
-}
-
-const char* kovoErrorStatusName(int status)
-{
-    static const char* const names[] = {
-        "noError",   "tooBig",      "noSuchName",    "badValue",          "readOnly",
-        "genErr",    "noAccess",    "wrongType",     "wrongLength",       "wrongEncoding",
-        "wrongValue", "noCreation", "inconsistentValue", "resourceUnavailable", "commitFailed",
-        "undoFailed", "authorizationError", "notWritable", "inconsistentName",
-    };
-    return status >= 0 && static_cast<size_t>(status) < sizeof names / sizeof names[0] ? names[status] : "unknown";
-}
-
-/* ---- Objects ---- */
-
-int kovoObjectCount(void)
-{
-    return static_cast<int>(objects.size());
-}
-
-int kovoObject(const char* name)
-{
-    return name != nullptr ? objectNamed(name) : -1;
-}
-
-const char* kovoObjectName(int object)
-{
-    const Object* o = objectAt(object);
-    return o ? o->name.c_str() : nullptr;
-}
-
-int kovoObjectType(int object)
-{
-    const Object* o = objectAt(object);
-    return o ? o->type : KOVO_NONE;
-}
-
-int kovoObjectWritable(int object)
-{
-    const Object* o = objectAt(object);
-    return o && o->writable ? 1 : 0;
-}
-
-int kovoObjectRows(int object)
-{
-    const Object* o = objectAt(object);
-    return o ? o->rows : 0;
-}
-
-/* ---- Gets and sets ---- */
-
-int kovoGet(kovoCrate* crate, int object, int row, kovoValue* value)
-{
-    const Object* o = objectAt(object);
-    if (o == nullptr)
-        return record(crate, KOVO_REFUSED, "", "no such object (number %d), nothing sent", object);
-    if (o->rows > 0 && (row < 0 || row >= o->rows))
-        return record(crate, KOVO_REFUSED, o->name, "row %d is outside 0 to %d, nothing sent", row, o->rows - 1);
-    oid asked[MAX_OID_LEN];
-    const size_t length = instance(*o, row, asked);
-    const std::string name = instanceName(*o, row);
-    netsnmp_pdu* response = send(crate, makeRequest("kovoGet", asked, length, nullptr), {name});
-    if (response == nullptr)
-        return 0;
-    const bool ok = response->variables != nullptr && response->variables->next_variable != nullptr
-                        ? record(crate, KOVO_OTHER_OBJECT, name, "the crate's answer carries several variables")
-                        : take(crate, *o, name, asked, length, response->variables, value, "answer");
-    snmp_free_pdu(response);
-    return ok ? 1 : 0;
-}
-
-int kovoCheckSet(kovoCrate* crate, int object, int row, const kovoValue* value)
-{
-    const Object* o = objectAt(object);
-    if (o == nullptr || value == nullptr)
-        return record(crate, KOVO_REFUSED, "", "no such object (number %d), nothing sent", object);
-    if (o->rows > 0 && (row < 0 || row >= o->rows))
-        return record(crate, KOVO_REFUSED, o->name, "row %d is outside 0 to %d, nothing sent", row, o->rows - 1);
-    return acceptable(crate, *o, row, instanceName(*o, row), *value) ? 1 : 0;
-}
-
-int kovoSet(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo)
-{
-    if (!kovoCheckSet(crate, object, row, value))
-        return 0;
-    const Object* o = objectAt(object);
-    const std::string name = instanceName(*o, row);
-
-    const int32_t integer = static_cast<int32_t>(value->integer);  // INTEGER is sent from 4 bytes
-    const float number = static_cast<float>(value->number);        // rounds to nearest
-    const char* text = value->text != nullptr ? value->text : "";
-    const SetValue set = o->type == KOVO_INTEGER ? SetValue{ASN_INTEGER, &integer, sizeof integer}
-                         : o->type == KOVO_FLOAT ? SetValue{ASN_OPAQUE_FLOAT, &number, sizeof number}
-                                                 : SetValue{ASN_OCTET_STR, text, strlen(text)};
-    oid asked[MAX_OID_LEN];
-    const size_t length = instance(*o, row, asked);
-    netsnmp_pdu* request = makeRequest("kovoSet", asked, length, &set);
-    if (request != nullptr) {  // the session's own write community, in place of the library's
-        free(request->community);
-        request->community = reinterpret_cast<u_char*>(StrDup(crate->writeCommunity.c_str()));
-        request->community_len = crate->writeCommunity.size();
-        if (request->community == nullptr) {
-            snmp_free_pdu(request);
-            request = nullptr;
-        }
-    }
-    netsnmp_pdu* response = send(crate, request, {name});
-    if (response == nullptr)
-        return 0;
-    const bool ok = response->variables != nullptr && response->variables->next_variable != nullptr
-                        ? record(crate, KOVO_OTHER_OBJECT, name, "the crate's answer to the set carries several variables")
-                        : take(crate, *o, name, asked, length, response->variables, echo, "answer to the set");
-    snmp_free_pdu(response);
-    return ok ? 1 : 0;
-}
-
-/* ---- Bulk reads ---- */
-
-int kovoReadScalars(kovoCrate* crate, const int* objectList, int count, kovoValue* values)
-{
+    if (objectList == nullptr || values == nullptr || count <= 0 || count > kovoObjectCount())
+        return record(crate, KOVO_REFUSED, "", "%d objects, or no list, to read: nothing sent", count);
     std::vector<std::string> names;
-    netsnmp_pdu* request = count > 0 ? snmp_pdu_create(SNMP_MSG_GET) : nullptr;
+    std::vector<std::vector<oid>> identifiers;
+    std::vector<Variable> asked;
     for (int i = 0; i < count; ++i) {
         const Object* o = objectAt(objectList[i]);
-        if (o == nullptr || o->rows != 0) {
-            if (request != nullptr)
-                snmp_free_pdu(request);
+        if (o == nullptr || o->rows != 0)
             return record(crate, KOVO_REFUSED, o ? o->name : "", "not a crate-wide object, nothing sent");
-        }
         names.push_back(instanceName(*o, 0));
-        oid asked[MAX_OID_LEN];
-        const size_t length = instance(*o, 0, asked);
-        if (request != nullptr && snmp_add_null_var(request, asked, length) == nullptr) {
-            snmp_free_pdu(request);
-            request = nullptr;
-        }
+        identifiers.emplace_back(MAX_OID_LEN);
+        identifiers.back().resize(instance(*o, 0, identifiers.back().data()));
     }
-    if (count <= 0)
-        return record(crate, KOVO_REFUSED, "", "no object to read, nothing sent");
-    netsnmp_pdu* response = send(crate, request, names);
-    if (response == nullptr)
-        return 0;
-    bool ok = true;
-    const netsnmp_variable_list* vars = response->variables;
+    for (const auto& identifier : identifiers)
+        asked.push_back({identifier.data(), identifier.size(), 0, nullptr, 0});
+    const Response response = exchangeFor(crate, SNMP_MSG_GET, asked, 0, names);
+    if (!response)
+        return false;
     int filled = 0;
-    for (; filled < count && ok; vars = vars ? vars->next_variable : nullptr) {
+    for (; filled < count; ++filled) {
         const Object& o = objects[static_cast<size_t>(objectList[filled])];
-        oid asked[MAX_OID_LEN];
-        const size_t length = instance(o, 0, asked);
-        ok = take(crate, o, names[static_cast<size_t>(filled)], asked, length, vars, &values[filled], "answer");
-        if (!ok && crate->outcome.kind == KOVO_NO_SUCH) {  // a crate without this object: no value
-            values[filled] = kovoValue{};
-            ok = succeed(crate);
-        }
-        filled += ok ? 1 : 0;
+        const Variable& v = asked[static_cast<size_t>(filled)];
+        if (take(crate, o, names[static_cast<size_t>(filled)], *response, v.name, v.length, &values[filled],
+                 "answer"))
+            continue;
+        if (crate->outcome.kind != KOVO_NO_SUCH)
+            break;
+        values[filled] = kovoValue{};  // a crate without this object: no value
     }
-    if (ok && vars != nullptr)
-        ok = record(crate, KOVO_OTHER_OBJECT, nameOf(vars->name, vars->name_length),
-                    "the crate's answer carries more variables than were asked for");
-    if (!ok)
-        for (int j = 0; j < filled; ++j)
-            kovoFreeValue(&values[j]);
-    snmp_free_pdu(response);
-    return ok ? 1 : 0;
+    if (filled == count)
+        return succeed(crate);
+    for (int j = 0; j < filled; ++j)
+        kovoFreeValue(&values[j]);
+    return false;
 }
 
-kovoTable* kovoReadColumns(kovoCrate* crate, const int* objectList, int count)
+kovoTable* readColumns(kovoCrate* crate, const int* objectList, int count)
 {
-    if (count <= 0) {
-        record(crate, KOVO_REFUSED, "", "no column to read, nothing sent");
+    if (objectList == nullptr || count <= 0 || count > kovoObjectCount()) {
+        record(crate, KOVO_REFUSED, "", "%d columns, or no list, to read: nothing sent", count);
         return nullptr;
     }
     std::vector<Walk> walks(static_cast<size_t>(count));
@@ -735,6 +633,188 @@ kovoTable* kovoReadColumns(kovoCrate* crate, const int* objectList, int count)
     }
     succeed(crate);
     return table;
+}
+
+/* Runs one call of the C interface for an open crate: a failure, recorded,
+ * for a NULL or closed crate, or when anything inside throws. */
+template <typename Call>
+auto guarded(kovoCrate* crate, decltype(std::declval<Call>()()) failure, Call call) -> decltype(call())
+{
+    if (sessionOf(crate) == nullptr)
+        return failure;
+    crate->dropped = 0;
+    try {
+        return call();
+    } catch (const std::exception& e) {
+        record(crate, KOVO_SEND_FAILED, "", "the library failed: %s", e.what());
+    } catch (...) {
+        record(crate, KOVO_SEND_FAILED, "", "the library failed");
+    }
+    return failure;
+}
+
+}  // namespace
+
+/* ---- Start-up and sessions ---- */
+
+int kovoInit(char* error, size_t size)
+{
+    try {
+        if (!started)
+            started = start();
+        if (!started && error != nullptr && size > 0)
+            snprintf(error, size, "%s", initError.c_str());
+    } catch (...) {
+        if (error != nullptr && size > 0)
+            snprintf(error, size, "out of memory while starting");
+        return 0;
+    }
+    return started ? 1 : 0;
+}
+
+kovoCrate* kovoOpen(const char* host, const char* readCommunity_, const char* writeCommunity_, double timeout,
+                    int retries, char* error, size_t size)
+{
+    if (!kovoInit(error, size))
+        return nullptr;
+    if (host == nullptr || host[0] == '\0') {
+        if (error != nullptr && size > 0)
+            snprintf(error, size, "no crate address given");
+        return nullptr;
+    }
+    try {
+        const char* configured = netsnmp_ds_get_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_COMMUNITY);
+        const long timeoutUs = !(timeout > 0)                            ? -1
+                               : timeout * 1e6 < static_cast<double>(LONG_MAX) ? static_cast<long>(timeout * 1e6)
+                                                                               : LONG_MAX;
+        std::string reason;
+        HSNMP session = open({host, readCommunity_ ? readCommunity_ : configured ? configured : readCommunity,
+                              writeCommunity_ ? writeCommunity_ : writeCommunity, timeoutUs, retries},
+                             &reason);
+        if (session == nullptr) {
+            if (error != nullptr && size > 0)
+                snprintf(error, size, "cannot open a session to %s: %s", host, reason.c_str());
+            return nullptr;
+        }
+        kovoCrate* crate = new kovoCrate{session, host, kovoOutcome{}, 0};
+        succeed(crate);
+        return crate;
+    } catch (...) {
+        if (error != nullptr && size > 0)
+            snprintf(error, size, "out of memory while opening a session to %s", host);
+        return nullptr;
+    }
+}
+
+void kovoClose(kovoCrate* crate)
+{
+    if (crate == nullptr || crate->session == nullptr)
+        return;
+    close(crate->session);
+    crate->session = nullptr;
+}
+
+void kovoFree(kovoCrate* crate)
+{
+    kovoClose(crate);
+    delete crate;
+}
+
+const char* kovoHost(const kovoCrate* crate)
+{
+    return crate != nullptr ? crate->host.c_str() : "";
+}
+
+const kovoOutcome* kovoLastOutcome(const kovoCrate* crate)
+{
+    static const kovoOutcome noCrate = {KOVO_REFUSED, 0, "", "no crate (NULL), nothing sent", 0};
+    return crate != nullptr ? &crate->outcome : &noCrate;
+}
+
+const char* kovoErrorStatusName(int status)
+{
+    static const char* const names[] = {
+        "noError",   "tooBig",      "noSuchName",    "badValue",          "readOnly",
+        "genErr",    "noAccess",    "wrongType",     "wrongLength",       "wrongEncoding",
+        "wrongValue", "noCreation", "inconsistentValue", "resourceUnavailable", "commitFailed",
+        "undoFailed", "authorizationError", "notWritable", "inconsistentName",
+    };
+    return status >= 0 && static_cast<size_t>(status) < sizeof names / sizeof names[0] ? names[status] : "unknown";
+}
+
+/* ---- Objects ---- */
+
+int kovoObjectCount(void)
+{
+    return static_cast<int>(objects.size());
+}
+
+int kovoObject(const char* name)
+{
+    try {
+        return name != nullptr ? objectNamed(name) : -1;
+    } catch (...) {
+        return -1;
+    }
+}
+
+const char* kovoObjectName(int object)
+{
+    const Object* o = objectAt(object);
+    return o ? o->name.c_str() : nullptr;
+}
+
+int kovoObjectType(int object)
+{
+    const Object* o = objectAt(object);
+    return o ? o->type : KOVO_NONE;
+}
+
+int kovoObjectWritable(int object)
+{
+    const Object* o = objectAt(object);
+    return o && o->writable ? 1 : 0;
+}
+
+int kovoObjectRows(int object)
+{
+    const Object* o = objectAt(object);
+    return o ? o->rows : 0;
+}
+
+const char* kovoObjectUnits(int object)
+{
+    const Object* o = objectAt(object);
+    return o ? o->units.c_str() : nullptr;
+}
+
+/* ---- Gets and sets ---- */
+
+int kovoGet(kovoCrate* crate, int object, int row, kovoValue* value)
+{
+    return guarded(crate, 0, [&] { return getOne(crate, object, row, value) ? 1 : 0; });
+}
+
+int kovoCheckSet(kovoCrate* crate, int object, int row, const kovoValue* value)
+{
+    return guarded(crate, 0, [&] { return checkSet(crate, object, row, value) ? 1 : 0; });
+}
+
+int kovoSet(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo)
+{
+    return guarded(crate, 0, [&] { return setOne(crate, object, row, value, echo) ? 1 : 0; });
+}
+
+/* ---- Bulk reads ---- */
+
+int kovoReadScalars(kovoCrate* crate, const int* objectList, int count, kovoValue* values)
+{
+    return guarded(crate, 0, [&] { return readScalars(crate, objectList, count, values) ? 1 : 0; });
+}
+
+kovoTable* kovoReadColumns(kovoCrate* crate, const int* objectList, int count)
+{
+    return guarded(crate, static_cast<kovoTable*>(nullptr), [&] { return readColumns(crate, objectList, count); });
 }
 
 void kovoFreeValue(kovoValue* value)

@@ -1,9 +1,8 @@
 /*
  * transfers.h: the library's inside view of the typed transfers: what they
- * make of a response, apart from the network, for the transfers themselves
- * and for tests and fuzzing that hand them responses directly, and the byte
- * count of the text a get has just returned. Clients never call these; they
- * call the accessors. Not installed.
+ * make of a response, apart from the network, for tests and fuzzing that hand
+ * them responses directly. Clients never call these; they call the
+ * accessors. Not installed.
  *
  * A response answers the request for the object parameter/length when it has
  * no error status and at least one variable, each naming that object (an
@@ -23,8 +22,9 @@
 extern "C" {
 #endif
 
-/* snmpGetInt, snmpGetDouble: 1 for an answer, with its number in *value (left
- * as it was when the answer holds none); 0 for a failed exchange. */
+/* snmpGetInt, snmpGetDouble and, from the value sent, snmpSetInt and
+ * snmpSetDouble: 1 for an answer, with its number in *value (left as it was
+ * when the answer holds none); 0 for a failed exchange. */
 int responseToNumber(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
                      double* value);
 
@@ -34,20 +34,6 @@ int responseToNumber(const char* transfer, const netsnmp_pdu* response, const oi
  * text cannot be allocated (with a message); 0 for a failed exchange. */
 int responseToString(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
                      char** value);
-
-/* snmpSetInt, snmpSetDouble: 1 when the answer confirms the write, its value
- * being a finite number, which goes into *value. Otherwise 0, *value as it
- * was: an answer whose value is an exception, of a type not accepted, or not
- * finite confirms nothing and fails too, with one line naming the transfer,
- * the object and what the crate sent. */
-int responseToEcho(const char* transfer, const netsnmp_pdu* response, const oid* parameter, size_t length,
-                   double* value);
-
-/* The byte count of text, a text that snmpGetString (through getOutputName
- * too) has just returned on this thread: the crate's bytes may hold zero
- * bytes before the terminator. Asked before the text is released; for any
- * other text, its strlen. */
-size_t receivedTextLength(const char* text);
 
 #ifdef __cplusplus
 }

@@ -16,24 +16,6 @@ namespace py = pybind11;
 
 namespace {
 
-// The short attribute names of a channel, and the objects they stand for.
-const struct {
-    const char* attribute;
-    const char* object;
-} channelAttributes[] = {
-    {"name", "outputName"},
-    {"status", "outputStatus"},
-    {"switch", "outputSwitch"},
-    {"voltage", "outputVoltage"},
-    {"current", "outputCurrent"},
-    {"sense_voltage", "outputMeasurementSenseVoltage"},
-    {"terminal_voltage", "outputMeasurementTerminalVoltage"},
-    {"measured_current", "outputMeasurementCurrent"},
-    {"temperature", "outputMeasurementTemperature"},
-    {"rise_rate", "outputVoltageRiseRate"},
-    {"fall_rate", "outputVoltageFallRate"},
-};
-
 // The names of the outcome kinds, as KovoError.kind gives them.
 const char* kindName(int kind)
 {
@@ -109,7 +91,7 @@ public:
 
     void close()
     {
-        kovoClose(crate_);
+        kovoFree(crate_);
         crate_ = nullptr;
     }
 
@@ -146,6 +128,7 @@ public:
                 throw py::type_error(name + " takes a str");
             text = given.cast<std::string>();
             value.text = text.data();
+            value.length = text.size();
             break;
         }
         kovoValue echo{};
@@ -250,11 +233,10 @@ struct Channel {
     Crate& session() const { return crate.cast<Crate&>(); }
 };
 
+// The object a channel attribute stands for: a channel object by its MIB
+// name or its short name for scripts ("voltage").
 const char* objectOfAttribute(const std::string& attribute)
 {
-    for (const auto& a : channelAttributes)
-        if (attribute == a.attribute)
-            return a.object;
     const int object = kovoObject(attribute.c_str());
     if (object >= 0 && kovoObjectRows(object) == 1000)
         return kovoObjectName(object);

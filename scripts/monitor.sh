@@ -7,15 +7,25 @@
 # each on a free loopback port with its data in a scratch folder; prints where
 # everything is and how to trip a channel, and stops all of it on Ctrl-C.
 #
-# usage: scripts/monitor.sh
+# usage: scripts/monitor.sh [--check]
+#   --check  on a machine already set up and built (no set-up, no build):
+#            starts everything and prints the same, then fetches every web
+#            address printed, stops, and exits 1 unless each answered 200.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-root=$PWD
-build=${KOVO_BUILD_DIR:-build}
+check=false
+case ${1:-} in
+  --check) check=true ;;
+  "") ;;
+  *) echo "usage: scripts/monitor.sh [--check]" >&2; exit 2 ;;
+esac
+build=$(realpath -m "${KOVO_BUILD_DIR:-build}")
 
-bash scripts/setup.sh
-cmake -S . -B "$build" >/dev/null
-cmake --build "$build" --target crate-sim -j"$(nproc)" >/dev/null
+if ! $check; then
+  bash scripts/setup.sh
+  cmake -S . -B "$build" >/dev/null
+  cmake --build "$build" --target crate-sim -j"$(nproc)" >/dev/null
+fi
 
 scratch=$(mktemp -d /tmp/kovo-monitor.XXXXXX)
 pids=()
@@ -45,10 +55,11 @@ wait_for() {
 }
 
 # start_crate NAME [LAYOUT]: a crate-sim on a free UDP port; sets $crate_address.
-export MIBDIRS=$root/$build/mib:/usr/share/snmp/mibs/ietf
+export MIBDIRS=$build/mib:/usr/share/snmp/mibs/ietf
 start_crate() {
   local name=$1 out=$scratch/$1.out
   shift
+  : >"$out"     # there before the loop below reads it, however late the crate starts
   "$build/sim/crate-sim" --listen udp:127.0.0.1:0 "$@" </dev/null >"$out" 2>"$scratch/$name.log" &
   pids+=($!)
   for _ in $(seq 150); do
@@ -83,11 +94,11 @@ sed -e "s/127\.0\.0\.1:9116/$exporter/g" -e "s/127\.0\.0\.1:9093/$alertmanager/g
   >"$scratch/prometheus.yml"
 cat >"$scratch/crates.yml" <<EOF
 - targets: ['$builtin']
-  labels: {crate: built-in}
+  labels: {crate: built-in, hall: demo}
 - targets: ['$detector']
-  labels: {crate: detector}
+  labels: {crate: detector, hall: demo}
 - targets: ['$hall']
-  labels: {crate: hall-1000}
+  labels: {crate: hall-1000, hall: demo}
 EOF
 prometheus_address=127.0.0.1:$(free_port)
 prometheus --config.file="$scratch/prometheus.yml" --storage.tsdb.path="$scratch/prometheus" \
@@ -95,22 +106,40 @@ prometheus --config.file="$scratch/prometheus.yml" --storage.tsdb.path="$scratch
 pids+=($!)
 wait_for prometheus "http://$prometheus_address/-/ready" "$scratch/prometheus.log"
 
-cat <<EOF
+# Debian's Prometheus 2.42 has only its classic pages, under /classic.
+text=$(cat <<EOF
 
 Crates (SNMPv2c, read community ovalis, write community kite):
   built-in crate      $builtin
   detector crate      $detector
   1000-channel crate  $hall
 SNMP exporter         http://$exporter/snmp?module=crate&target=$detector
-Prometheus            http://$prometheus_address/   (alerts: http://$prometheus_address/alerts)
+Prometheus            http://$prometheus_address/classic/graph
+  its targets         http://$prometheus_address/classic/targets
+  its alerts          http://$prometheus_address/classic/alerts
 Alertmanager          http://$alertmanager/
 Scratch folder        $scratch (logs, data; removed at the end)
 
-Trip channel FE3 of the detector crate by raising its set voltage past its current limit:
+Trip channel 3 (FE3, SNMP instance 4) of the detector crate by raising its set
+voltage past its current limit:
   MIBDIRS=$MIBDIRS snmpset -v2c -c kite -m TORVAN-CRATE-MIB $detector outputVoltage.4 F 7
 CrateChannelTripped fires within two scrape intervals (20 s). Clear it:
   MIBDIRS=$MIBDIRS snmpset -v2c -c kite -m TORVAN-CRATE-MIB $detector outputVoltage.4 F 5 outputSwitch.4 i 1
-
-Ctrl-C stops everything.
 EOF
+)
+echo "$text"
+
+if $check; then
+  failed=0 fetched=0
+  while read -r url; do
+    code=$(curl -s -o /dev/null -w '%{http_code}' "$url")
+    echo "$code $url"
+    [[ $code == 200 ]] || failed=1
+    fetched=$((fetched + 1))
+  done < <(grep -o 'http://[^ ]*' <<<"$text")
+  [[ $fetched -gt 0 ]] || failed=1
+  exit $failed
+fi
+echo
+echo "Ctrl-C stops everything."
 wait

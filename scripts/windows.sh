@@ -44,8 +44,13 @@ install_packages() {
 # Debian's source package of Net-SNMP: fetch_netsnmp_source.
 source "$root/scripts/netsnmp-source.sh"
 
-# Net-SNMP's client library as a DLL: SNMPv2c over UDP, no agent, no tools,
-# no OpenSSL (none is built for MinGW in Debian, and SNMPv2c needs none).
+# Net-SNMP's client library as a DLL, with only what the library uses:
+# SNMPv2c over UDP (IPv4 and IPv6); no agent, no tools, no MIB files, no
+# SNMPv1, no TCP or alias transports, no OpenSSL (none is built for MinGW in
+# Debian, and SNMPv2c needs none), and no debugging information, which the
+# package strips anyway. USM and the callback transport stay: Net-SNMP's key
+# and time code does not link without the one, its session header includes
+# the other's.
 build_netsnmp() {
   [[ -f $prefix/bin/libnetsnmp-40.dll && -f $prefix/lib/pkgconfig/netsnmp.pc ]] && return
   step "fetching and cross-building Net-SNMP $netsnmp_version"
@@ -53,9 +58,10 @@ build_netsnmp() {
   # Chained with &&: set -e does not act inside the left side of ||.
   (
     cd "$src" &&
-    ./configure --host=$host --prefix=/usr --disable-agent --disable-applications --disable-manuals \
+    CFLAGS=-O2 ./configure --host=$host --prefix=/usr --disable-agent --disable-applications --disable-manuals \
       --disable-scripts --disable-mibs --disable-embedded-perl --without-perl-modules --without-openssl \
-      --with-default-snmp-version=2 --with-transports=UDP --with-security-modules=usm --with-mibs= \
+      --with-default-snmp-version=2 --disable-snmpv1 --with-transports=UDP \
+      --with-out-transports="TCP TCPIPv6 Alias" --with-security-modules=usm --with-mibs= \
       --enable-shared --disable-static --with-defaults >"$cache/netsnmp-configure.log" 2>&1 &&
     # The Windows service helpers need the agent's program name: the client has no use for them.
     sed -i 's/ winservice\.lo winservicerc\.lo//; s/ winservice\.lo//; s/ winservicerc\.lo//' snmplib/Makefile &&
@@ -114,12 +120,6 @@ copy_runtime() {
   done
 }
 
-install_packages
-build_netsnmp
-build_googletest
-copy_headers
-copy_runtime
-
 # Wine in a prefix of our own. A persistent wineserver makes each program start
 # fast; the prefix's service processes keep the standard streams of the first
 # Windows program, so that one has all three on /dev/null (or CTest, which runs
@@ -139,12 +139,31 @@ start_wine() {
   xvfb=$!
   read -r display <"$ready" && rm -f "$ready"
   export DISPLAY=:$display
-  trap 'wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
+  trap 'wait $netsnmp 2>/dev/null; wineserver -k 2>/dev/null || true; kill $xvfb 2>/dev/null || true' EXIT
   # The persistent server needs its prefix's folder (a clean clone has none yet).
   mkdir -p "$WINEPREFIX"
   wineserver -p
   # Making the prefix, Wine would offer to fetch .NET and HTML run-times no program of ours uses.
   WINEDLLOVERRIDES="mscoree,mshtml=" wine cmd /c exit </dev/null >/dev/null 2>&1
+  keep_desktop
+}
+
+# Wine's desktop process is started by the first program that needs it, keeps
+# that program's standard error (and what else it inherited) open, and closes
+# a moment after the last program has ended. Under CTest a test's pipe then
+# stays open while other tests run, and CTest waits for it to its timeout. One
+# started here, with none of them, serves the whole session. Started while the
+# desktop is still held by the one that making the prefix started, it ends at
+# once, and is started again once that one has closed.
+keep_desktop() {
+  local try
+  for try in 1 2 3 4 5; do
+    wine explorer.exe /desktop </dev/null >/dev/null 2>&1 &
+    sleep 2
+    kill -0 $! 2>/dev/null && return
+  done
+  echo "windows: Wine's desktop process does not stay" >&2
+  exit 1
 }
 
 # The simulated crate and its launcher for the tests come from the Linux
@@ -168,8 +187,7 @@ pack() {
     cp "$prefix/bin/$dll" "$top/"
   done
   cp "$build/lib/libTORVAN_SNMP.dll.a" "$prefix/lib/libnetsnmp.dll.a" "$top/lib/"
-  cp lib/TORVAN_SNMP.h lib/netsnmplib.h lib/accessors.def lib/catalogue.h lib/catalogue.def lib/kovo_crate.h \
-    "$top/include/"  # as installed on Linux
+  cp lib/include/* "$top/include/"  # as installed on Linux
   cp -r "$prefix/include/net-snmp" "$top/include/"
   mkdir "$top/mibs" && cp "$build"/mib/*.txt "$top/mibs/"
   # Debugging information stays in the build; the package carries none.
@@ -182,8 +200,19 @@ pack() {
   echo "$root/dist/$name.zip"
 }
 
+install_packages
+# Net-SNMP's configure script runs on one core for minutes: GoogleTest, the
+# Wine session and the Linux build take the other one meanwhile. A run that
+# fails waits for it, so that no build is left writing into the cache.
+build_netsnmp &
+netsnmp=$!
+trap 'wait $netsnmp' EXIT
+build_googletest
+copy_headers
+copy_runtime
 start_wine
 linux_tools
+wait $netsnmp
 
 step "cross-building kovo"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DKOVO_GUI=ON \

@@ -32,7 +32,10 @@ namespace sim {
 namespace {
 
 constexpr const char* moduleName = "TORVAN-CRATE-MIB";
-constexpr std::size_t maxHeld = 1000;       // answers held back at once by the delay
+// What the delay holds back at once: requests, and their variables in all,
+// since one datagram can carry thousands of variables.
+constexpr std::size_t maxHeld = 1000;
+constexpr std::size_t maxHeldVariables = 20000;
 
 struct Instance {
     std::vector<oid> id;
@@ -54,8 +57,19 @@ struct Held {
     netsnmp_session* session;
     netsnmp_pdu* pdu;
     void* magic;
+    std::size_t variables;                  // as received: the agent may rework the PDU
 };
 std::list<Held> held;
+std::size_t heldVariables = 0;
+bool droppingHeld = false;                  // said once until room is made again
+
+std::size_t variablesOf(const netsnmp_pdu* pdu)
+{
+    std::size_t count = 0;
+    for (const netsnmp_variable_list* vb = pdu->variables; vb; vb = vb->next_variable)
+        ++count;
+    return count;
+}
 
 bool startsWith(const oid* name, std::size_t length, const std::vector<oid>& prefix)
 {
@@ -359,22 +373,30 @@ void releaseHeld(unsigned int, void* entry)
     updateModel();
     handle_snmp_packet(NETSNMP_CALLBACK_OP_RECEIVED_MESSAGE, it->session, it->pdu->reqid, it->pdu, it->magic);
     logUnanswered(it->pdu);
+    heldVariables -= it->variables;
     snmp_free_pdu(it->pdu);
     held.erase(it);
 }
 
 // Hands a copy of the request to the agent after the delay; the library frees
-// the original when this hook returns.
+// the original when this hook returns. Beyond what it holds at most, a
+// request is dropped, as a loaded agent drops what it cannot queue.
 void holdBack(netsnmp_session* session, netsnmp_pdu* pdu, void* magic)
 {
-    if (held.size() >= maxHeld) {
-        std::fprintf(stderr, "crate-sim: %zu answers already held back, request dropped\n", held.size());
+    const std::size_t variables = variablesOf(pdu);
+    if (held.size() >= maxHeld || heldVariables + variables > maxHeldVariables) {
+        if (!droppingHeld)
+            std::fprintf(stderr, "crate-sim: %zu answers (%zu variables) already held back, requests dropped\n",
+                         held.size(), heldVariables);
+        droppingHeld = true;
         return logUnanswered(pdu);
     }
+    droppingHeld = false;
     netsnmp_pdu* copy = snmp_clone_pdu(pdu);
     if (!copy)
         return logUnanswered(pdu);
-    held.push_back({session, copy, magic});
+    held.push_back({session, copy, magic, variables});
+    heldVariables += variables;
     const double delay = simulation.delay;
     timeval t{static_cast<time_t>(delay), static_cast<suseconds_t>((delay - std::floor(delay)) * 1e6)};
     snmp_alarm_register_hr(t, 0, releaseHeld, &held.back());
@@ -600,13 +622,17 @@ bool initAgent(const std::string& stateDir, std::string& error)
 }
 
 // Serves the crate on `address` (one transport) with the crate's community
-// names as access rules: the first read-only, the others read-write.
+// names as access rules, for requests over IPv4 and IPv6 alike: the first
+// read-only, the others read-write.
 bool startAgent(const std::string& address, const std::string& layout, std::string& bound, std::string& error)
 {
     for (const auto& [index, row] : simulation.crate.communities) {
         const std::string& name = row[snmpCommunityName].text;
-        if (!name.empty())
-            configure((index == 1 ? "rocommunity " : "rwcommunity ") + name);
+        const std::string rule = index == 1 ? "rocommunity" : "rwcommunity";
+        if (!name.empty()) {
+            configure(rule + " " + name);
+            configure(rule + "6 " + name);
+        }
     }
     buildIndex();
     netsnmp_handler_registration* registration = netsnmp_create_handler_registration(
@@ -640,6 +666,7 @@ void stopAgent()
     for (Held& h : held)
         snmp_free_pdu(h.pdu);
     held.clear();
+    heldVariables = 0;
     snmp_shutdown("crate-sim");
     closeRequestLog();
 }

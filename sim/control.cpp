@@ -91,7 +91,7 @@ std::string setCommand(const std::vector<std::string>& words)
     if (!instance)
         return "unknown instance \"" + words[1] + "\"";
     const auto [object, index] = *instance;
-    if (objects[object].origin == Origin::derived)
+    if (isDerived(object))
         return std::string(objects[object].name) + " is computed by the crate and cannot be set";
     Value* stored = findValue(simulation.crate, object, index);
     if (!stored)
@@ -254,8 +254,24 @@ std::string runCommand(std::string_view line, int number)
     return "error: line " + std::to_string(number) + ": " + error;
 }
 
+namespace {
+
+// Whether standard input is a terminal that belongs to another process group:
+// crate-sim started with "&" from an interactive shell. Reading it would stop
+// the simulator (SIGTTIN) until it is brought to the foreground.
+bool terminalOfSomeoneElse()
+{
+    return isatty(STDIN_FILENO) && tcgetpgrp(STDIN_FILENO) != getpgrp();
+}
+
+}  // namespace
+
 void startControl()
 {
+    if (terminalOfSomeoneElse()) {
+        fprintf(stderr, "crate-sim: running in the background of a terminal: control commands are not read\n");
+        return;
+    }
     register_readfd(STDIN_FILENO, onControlInput, nullptr);
 }
 

@@ -96,7 +96,7 @@ void storeValues(Row& row, Record record, const toml::table& entry, std::initial
             continue;
         }
         const Object object = objectNamed(key.str());
-        if (object == none || objects[object].record != record || objects[object].origin == Origin::derived)
+        if (object == none || objects[object].record != record || isDerived(object))
             throw LayoutError(node, "unknown key \"" + std::string(key.str()) + "\" in " + section);
     }
     for (auto&& [key, node] : entry) {

@@ -3,6 +3,8 @@
 // the rules that a write must pass.
 #include "sim.h"
 
+#include "TORVAN_SNMP.h"  // the catalogue's table sizes
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -12,15 +14,51 @@
 
 namespace sim {
 
+namespace {
+
+// Where an instance of a table's object lives, by the catalogue's table size.
+constexpr Record recordOf(int rows)
+{
+    return rows == CHANNEL_ROWS ? Record::channel
+           : rows == SENSOR_ROWS ? Record::sensor
+           : rows == COMMUNITY_ROWS ? Record::community
+                                    : Record::fan;
+}
+
+}  // namespace
+
 std::array<ObjectInfo, objectCount> objects = {{
-#define OBJECT(name, record, origin, initial, limit) \
-    {#name, Record::record, Origin::origin, initial, limit, {}, Kind::integer, false, false, 0, 0},
-#include "objects.def"
+#define SIM_SCALAR(name, Object, mib, message) {#mib, Record::crate, none},
+#define SIM_TABLE(name, Object, mib, rows, translated, message, limit, alias) {#mib, recordOf(rows), limit},
+#define SIM_UNFILLED(...)
+    TORVAN_SNMP_CATALOGUE(SIM_SCALAR, SIM_TABLE, SIM_UNFILLED, SIM_UNFILLED)
+#undef SIM_SCALAR
+#undef SIM_TABLE
+#undef SIM_UNFILLED
 }};
 
 Simulation simulation;
 
 namespace {
+
+// The value of a new instance when the layout gives none, for the objects
+// whose value does not start at 0 (or the empty text): the built-in crate's.
+const struct {
+    Object object;
+    const char* value;
+} initialValues[] = {
+    {outputMeasurementTemperature, "25"},  {outputCurrent, "1"},
+    {outputVoltageRiseRate, "10"},         {outputVoltageFallRate, "10"},
+    {outputSupervisionMaxSenseVoltage, "30"}, {outputSupervisionMaxTerminalVoltage, "32"},
+    {outputSupervisionMaxCurrent, "5"},    {outputConfigMaxSenseVoltage, "30"},
+    {outputConfigMaxTerminalVoltage, "32"}, {outputConfigMaxCurrent, "5"},
+    {outputSupervisionMaxPower, "150"},    {sensorTemperature, "25"},
+    {sensorWarningThreshold, "50"},        {sensorFailureThreshold, "60"},
+    {psSerialNumber, "PS-SIM-0001"},       {psOperatingTime, "3600"},
+    {fanSerialNumber, "FT-SIM-0001"},      {fanOperatingTime, "3600"},
+    {fanAirTemperature, "24"},             {fanSwitchOffDelay, "60"},
+    {fanNominalSpeed, "3000"},             {fanSpeed, "3000"},
+};
 
 // Highest MIB index of each tabulated record, from the MIB's index ranges.
 int highestIndex(Record record)
@@ -353,9 +391,9 @@ Value* findValue(Crate& crate, Object object, int index)
 Row newRow(Record record)
 {
     Row row;
-    for (int o = 0; o < objectCount; ++o)
-        if (objects[o].record == record)
-            row[o] = parseValue(objects[o].kind, objects[o].initial).value_or(Value{});
+    for (const auto& initial : initialValues)
+        if (objects[initial.object].record == record)
+            row[initial.object] = parseValue(objects[initial.object].kind, initial.value).value_or(Value{});
     return row;
 }
 
@@ -410,6 +448,13 @@ void advanceModel(double seconds)
     if (simulation.mode != Mode::frozen)
         moveModel(simulation.crate, seconds);
     deriveValues(simulation.crate);
+}
+
+// The objects deriveValues computes and the status bits settle writes.
+bool isDerived(Object object)
+{
+    return object == sysStatus || object == outputNumber || object == outputStatus || object == sensorNumber ||
+           object == fanNumberOfFans;
 }
 
 // Recomputes the objects that follow from others: the crate's status and

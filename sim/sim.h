@@ -16,29 +16,36 @@
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
 
+#include "catalogue.def"
+
 namespace sim {
 
 enum class Record { crate, channel, sensor, community, fan };
-enum class Origin { stored, measured, derived };
 enum class Kind { integer, real, text };
 
-// One enumerator per row of objects.def, in its order; `none` marks "no object".
+// The objects the crate serves: one enumerator, named as the MIB names it, per
+// object that the library's catalogue translates, in catalogue order; `none`
+// marks "no object".
 enum Object : int {
     none = -1,
-#define OBJECT(name, record, origin, initial, limit) name,
-#include "objects.def"
+#define SIM_SCALAR(name, Object, mib, message) mib,
+#define SIM_TABLE(name, Object, mib, rows, translated, message, limit, alias) mib,
+#define SIM_UNFILLED(...)
+    TORVAN_SNMP_CATALOGUE(SIM_SCALAR, SIM_TABLE, SIM_UNFILLED, SIM_UNFILLED)
+#undef SIM_SCALAR
+#undef SIM_TABLE
+#undef SIM_UNFILLED
     objectCount
 };
 
-// What the simulator knows of one object: its row of objects.def and what the
-// MIB module says of it (identifier, type, access, integer range or text size).
+// What the simulator knows of one object: its catalogue row (where an
+// instance lives, the object bounding a write from above) and what the MIB
+// module says of it (identifier, type, access, integer range or text size).
 struct ObjectInfo {
     const char* name;
     Record record;
-    Origin origin;
-    const char* initial;
     Object limit;
-    std::vector<oid> id;
+    std::vector<oid> id = {};
     Kind kind = Kind::integer;
     bool writable = false;
     bool bounded = false;
@@ -142,6 +149,7 @@ struct Actions {
 };
 
 // the crate model (model.cpp)
+bool isDerived(Object object);      // computed by the model from other objects, never stored
 Row newRow(Record record);
 void addChannel(Crate& crate, int index, std::string name);
 Crate defaultCrate();

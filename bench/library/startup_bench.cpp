@@ -35,17 +35,14 @@ std::vector<std::string> catalogueNames()
     struct Row {
         const char* text;
         int rows, translated;
-        const char* message;
     };
-#define SCALAR(name, Object, text, message) {text, 0, 1, message},
-#define TABLE(name, Object, text, rows, translated, message) {text, rows, translated, message},
-    const Row rows[] = {TORVAN_SNMP_CATALOGUE(SCALAR, TABLE)};
+#define SCALAR(name, Object, mib, message) {#mib ".0", 0, 1},
+#define TABLE(name, Object, mib, rows, translated, ...) {#mib ".", rows, translated},
+#define UNFILLED(...)
+    const std::vector<Row> kept = {TORVAN_SNMP_CATALOGUE(SCALAR, TABLE, UNFILLED, UNFILLED)};
 #undef SCALAR
 #undef TABLE
-    std::vector<Row> kept;
-    for (const Row& row : rows)
-        if (row.message != TORVAN_SNMP_NOT_TRANSLATED)
-            kept.push_back(row);
+#undef UNFILLED
     std::vector<std::string> names;
     for (size_t first = 0; first < kept.size();) {
         size_t last = first + 1;

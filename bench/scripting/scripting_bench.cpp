@@ -152,7 +152,7 @@ int main(int argc, char** argv)
     if (crate == nullptr)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
-    kovoClose(crate);
+    kovoFree(crate);
     kovo::test::stopSim(crateSim);
     benchmark::Shutdown();
     return 0;

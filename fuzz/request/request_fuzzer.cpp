@@ -161,7 +161,7 @@ void checkChanges(const fuzz::Instances& changed, long status)
     require(request.seen && request.command == SNMP_MSG_SET && writer, "only a set with a write community changes");
     require(status == SNMP_ERR_NOERROR, "only a set answered without error changes");
     for (const auto& [object, index] : changed)
-        require(sim::objects[object].origin == sim::Origin::derived ||
+        require(sim::isDerived(object) ||
                     std::count(request.names.begin(), request.names.end(), sim::instanceName(object, index)) > 0,
                 "only the instances a set names change");
 }

@@ -231,12 +231,23 @@ column = 2
 // it. Only a loopback address is tried: no test reaches a real crate.
 TEST(CompiledInAddress, TheProgramsSessionReachesTheCrateAtItsCompiledInAddress)
 {
-    const std::string address = KOVO_CRATE_ADDRESS;
-    if (address.rfind("127.", 0) != 0)
-        GTEST_SKIP() << "the compiled-in crate address " << address << " is not on this machine";
-    Sim sim = startSim("", "udp:" + address);
-    RunResult run = runApp("", KOVO_BINARY_DIR "/app/kovo_uir", KOVO_BINARY_DIR "/app");
-    EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(lines(run.out), sessionOutput({}, address));
-    EXPECT_EQ(requests(sim), Lines{"GET sysMainSwitch.0"});
+    const struct {
+        const char* program;
+        std::string address, listen;
+    } builds[] = {
+        {KOVO_BINARY_DIR "/app/kovo_uir", KOVO_CRATE_ADDRESS, "udp:" KOVO_CRATE_ADDRESS},
+        {KOVO_TEST_APP6, KOVO_TEST_APP_ADDRESS6, KOVO_TEST_APP_ADDRESS6},
+    };
+    for (const auto& build : builds) {
+        SCOPED_TRACE(build.address);
+        if (build.address.rfind("127.", 0) != 0 && build.address.rfind("udp6:[::1]", 0) != 0)
+            continue;  // a compiled-in address of another machine
+
+        Sim sim = startSim("", build.listen);
+        RunResult run = runApp("", build.program, std::filesystem::path(build.program).parent_path().string());
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(run.err, "");  // the main switch was read
+        EXPECT_EQ(lines(run.out), sessionOutput({}, build.address));
+        EXPECT_EQ(requests(sim), Lines{"GET sysMainSwitch.0"});
+    }
 }

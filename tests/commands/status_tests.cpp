@@ -70,8 +70,8 @@ type = "Counter32"
                        crateListen);
     // Names no layout can hold: C1 controls in both encodings and bytes that
     // are no UTF-8; a NUL, a right-to-left override, the line and paragraph
-    // separators, a backslash (shown escaped, so that no name can pass for an
-    // escape) and far more than the MIB's 32 bytes.
+    // separators, a backslash (shown as itself) and far more than the MIB's
+    // 32 bytes.
     EXPECT_EQ(simCommand(sim, "set outputName.201 C1\xC2\x9B\xC2\x9D|\x9B\x9D\x9C|\xFF\xFE"), "ok");
     EXPECT_EQ(simCommand(sim, "set outputName.202 \"U0\\u0000 HIDDEN\\u202e\\u2028\\u2029\\\\" +
                                   std::string(1000, 'N') + "\""),

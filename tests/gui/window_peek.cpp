@@ -9,10 +9,14 @@
 //                1 when enabled or 0, and its centre on the screen; then "end"
 //   text NAME    that control's text, as "SIZE\n" and SIZE bytes of UTF-8,
 //                line ends as "\n"
+//   lines NAME   where that edit control's view is: "FIRST LAST COUNT", the
+//                first and the last line it shows whole and how many lines it
+//                has, counted from 0
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -100,14 +104,44 @@ void controls()
     printf("end\n");
 }
 
-void text(const std::string& name)
+HWND controlNamed(const std::string& name)
 {
-    std::string found;
     for (HWND hwnd : children())
         if (nameOf(hwnd) == name)
-            found = textOf(hwnd);
+            return hwnd;
+    return nullptr;
+}
+
+void text(const std::string& name)
+{
+    HWND hwnd = controlNamed(name);
+    std::string found = hwnd != nullptr ? textOf(hwnd) : "";
     printf("%zu\n", found.size());
     fwrite(found.data(), 1, found.size(), stdout);
+}
+
+// Where line's first character is drawn, from the top of the client area. The
+// character index goes in wParam, the position comes back in the result: the
+// form that needs no pointer into the other process.
+long lineTop(HWND hwnd, LRESULT line)
+{
+    LRESULT at = SendMessageW(hwnd, EM_LINEINDEX, static_cast<WPARAM>(line), 0);
+    return static_cast<short>(HIWORD(SendMessageW(hwnd, EM_POSFROMCHAR, static_cast<WPARAM>(at), 0)));
+}
+
+void lines(const std::string& name)
+{
+    HWND hwnd = controlNamed(name);
+    LRESULT first = SendMessageW(hwnd, EM_GETFIRSTVISIBLELINE, 0, 0);
+    LRESULT count = SendMessageW(hwnd, EM_GETLINECOUNT, 0, 0);
+    RECT client = {};
+    GetClientRect(hwnd, &client);
+    LRESULT last = first;
+    long height = count > 1 ? lineTop(hwnd, 1) - lineTop(hwnd, 0) : 0;  // one font: one line height
+    if (height > 0)
+        last = std::min<LRESULT>(count - 1, first + (client.bottom - lineTop(hwnd, first)) / height - 1);
+    printf("%lld %lld %lld\n", static_cast<long long>(first), static_cast<long long>(last),
+           static_cast<long long>(count));
 }
 
 }  // namespace
@@ -126,6 +160,8 @@ int main()
             controls();
         else if (word == "text")
             text(rest);
+        else if (word == "lines")
+            lines(rest);
         else
             printf("unknown request \"%s\"\n", line.c_str());
         fflush(stdout);

@@ -30,13 +30,22 @@ std::vector<std::string> wine;  // runs a Windows program: the arguments after t
 std::string folder;             // the Windows build's folder of these tests, from KOVO_WINDOWS_TESTS
 std::string address;            // the programs' crate address, from KOVO_TEST_APP_ADDRESS
 
-// Three channels in slot 0 and one at the far end of the walk.
+// Three channels in slot 0, two full modules, and one channel at the far end
+// of the walk: a status table longer than the pane shows.
 const char* const layout = R"(base = "empty"
 model = "frozen"
 
 [[slot]]
 slot = 0
 names = ["ch0", "ch1", "ch2"]
+
+[[slot]]
+slot = 1
+channels = 8
+
+[[slot]]
+slot = 2
+channels = 8
 
 [[channel]]
 slot = 3
@@ -76,9 +85,14 @@ struct Control {
     int x = 0, y = 0;
 };
 
+// The lines an edit control has and those it shows whole, counted from 0.
+struct View {
+    long first = -1, last = -1, count = -1;
+};
+
 struct WineWindow : testing::Test {
     Process server, app, peek;
-    std::string display;
+    std::string display, out;  // out: the program's standard output read so far
     kovo::test::Sim sim;
     uint32_t window = 0;
 
@@ -141,6 +155,27 @@ struct WineWindow : testing::Test {
         return body;
     }
 
+    View view(const std::string& name)
+    {
+        View v;
+        std::istringstream(ask("lines " + name)) >> v.first >> v.last >> v.count;
+        return v;
+    }
+
+    // Presses Status and reads standard output to the end of the table's
+    // last line: what the pane then holds, line ends as "\n".
+    std::string pressStatus()
+    {
+        click("Status");
+        for (std::string line; app.readLine(line, 60000);) {
+            out += withoutCarriageReturns(line) + "\n";
+            if (line.rfind("307 last", 0) == 0)
+                return out.substr(0, out.size() - 1);  // the pane shows no empty line after the last
+        }
+        ADD_FAILURE() << "no table: " << app.out();
+        return "";
+    }
+
     // Polls name's text until it is want (or holds it, with contains), 30 s at most.
     bool waitForText(const std::string& name, const std::string& want, bool contains = false)
     {
@@ -168,13 +203,7 @@ TEST_F(WineWindow, StatusFillsThePaneAsStandardOutputAndRefusedTextIsNamedByItsL
         EXPECT_TRUE(shown.count(name) == 1 && shown[name].enabled) << name;
     ASSERT_TRUE(shown.count("pane") == 1 && shown.count("status") == 1);
 
-    click("Status");
-    // Standard output to the end of the table's last line, which the pane shows too.
-    std::string table, line;
-    while (table.find("307 last") == std::string::npos && app.readLine(line, 60000))
-        table += withoutCarriageReturns(line) + "\n";
-    ASSERT_NE(table.find("307 last"), std::string::npos) << app.out();
-    table.pop_back();  // the pane shows no empty line after the last
+    std::string table = pressStatus();
     EXPECT_TRUE(waitForText("pane", table)) << text("pane");
 
     // Text committed with Enter and refused is explained by the field's label;
@@ -195,6 +224,30 @@ TEST_F(WineWindow, StatusFillsThePaneAsStandardOutputAndRefusedTextIsNamedByItsL
     Finished alone = finish(&console, 60000);
     EXPECT_EQ(run.out, alone.out);
     EXPECT_NE(alone.out.find("\r\n307 last\t[0]\t"), std::string::npos) << alone.out;
+}
+
+TEST_F(WineWindow, ThePaneFollowsTheEndOfTheOutputUnlessScrolledAway)
+{
+    std::string table = pressStatus();
+    ASSERT_TRUE(waitForText("pane", table)) << text("pane");
+    View end = view("pane");
+    ASSERT_GT(end.count, end.last - end.first + 1) << "the output fits the pane: the crate needs more channels";
+    EXPECT_EQ(end.last, end.count - 1) << "first " << end.first << ", last " << end.last;
+    EXPECT_EQ(kovo::test::lines(table).size(), static_cast<size_t>(end.count));
+
+    // Scrolled a page up by the operator, the view stays there as output arrives.
+    click("pane");
+    ASSERT_TRUE(xKeys(display, {0xff55}));  // Page Up
+    View up;
+    for (Clock::time_point start = Clock::now(); secondsSince(start) < 30 && up.first < 0;)
+        if (View now = view("pane"); now.first < end.first)
+            up = now;
+    ASSERT_GE(up.first, 0) << "Page Up did not scroll the pane";
+    table = pressStatus();
+    ASSERT_TRUE(waitForText("pane", table)) << text("pane");
+    View after = view("pane");
+    EXPECT_EQ(after.first, up.first);
+    EXPECT_GT(after.count, end.count);
 }
 
 TEST_F(WineWindow, DuringTheExerciseThePaneFollowsClicksStartNothingAndClosingEndsAfterIt)

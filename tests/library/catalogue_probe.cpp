@@ -22,9 +22,9 @@ struct Entry {
     int rows;
 };
 
-#define SCALAR(name, Object, text, message) {#Object, oid##Object, &length##Object, 1},
-#define TABLE(name, Object, text, rows, translated, message) {#Object, &oid##Object[0][0], length##Object, rows},
-const Entry entries[] = {TORVAN_SNMP_CATALOGUE(SCALAR, TABLE)};
+#define SCALAR(name, Object, ...) {#Object, oid##Object, &length##Object, 1},
+#define TABLE(name, Object, mib, rows, ...) {#Object, &oid##Object[0][0], length##Object, rows},
+const Entry entries[] = {TORVAN_SNMP_CATALOGUE(SCALAR, TABLE, SCALAR, TABLE)};
 #undef SCALAR
 #undef TABLE
 

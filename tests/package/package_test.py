@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 # package_test.py: This file contains the test of the installed package, seen
-# as its users see it: the tree installed into a temporary prefix; the shared
-# library's dynamic symbols against the declarations of its installed headers;
+# as its users see it: the tree installed into a temporary prefix, and by
+# another user into a prefix of their own; the shared library's dynamic
+# symbols against the declarations of its installed headers;
 # a small C program built through pkg-config, through find_package in a CMake
 # project of its own (shared and static library) and with the source tree taken
 # in through add_subdirectory, each run against the installed
@@ -16,6 +17,7 @@
 # usage: package_test.py BUILD_DIR SOURCE_DIR CRATE_ADDRESS WITH_CRATE
 import ipaddress
 import os
+import pwd
 import re
 import shutil
 import subprocess
@@ -72,6 +74,31 @@ def installed_files(prefix):
           "the desktop entry does not start the program under the prefix", exec_line)
     soname = run(["objdump", "-p", os.path.join(prefix, "lib/libTORVAN_SNMP.so")]).stdout
     check("SONAME               libTORVAN_SNMP.so.1" in soname, "soname is not libTORVAN_SNMP.so.1", soname)
+
+
+# A build that root made, installed by a user who may not write to it into a
+# prefix of their own: a user made for the test, removed after it.
+def check_install_by_another_user():
+    if os.geteuid() != 0 or not shutil.which("useradd"):
+        print("not run: installing as another user needs root and useradd, to make that user")
+        return
+    user = f"kovo-install-{os.getpid()}"
+    must(["useradd", "--create-home", user])
+    try:
+        home = pwd.getpwnam(user).pw_dir
+        as_user = ["runuser", "-u", user, "--", "env", "-i", "PATH=" + os.environ["PATH"], "HOME=" + home]
+        if run(as_user + ["test", "-r", os.path.join(build, "cmake_install.cmake")]).returncode != 0:
+            print(f"not run: another user cannot read the build tree {build}")
+            return
+        prefix = os.path.join(home, "kovo")
+        result = run(as_user + ["cmake", "--install", build, "--prefix", prefix])
+        desktop = os.path.join(prefix, "share/applications/kovo_uir.desktop")
+        exec_line = f'Exec="{prefix}/bin/kovo_uir"'
+        check(result.returncode == 0 and os.path.exists(desktop) and exec_line in open(desktop).read().splitlines(),
+              "another user could not install the build into their own prefix",
+              exec_line + "\n" + result.stdout + result.stderr)
+    finally:
+        run(["userdel", "--remove", user])
 
 
 # Every name the installed headers declare (functions and globals), from the
@@ -186,6 +213,7 @@ def main():
     with open(os.path.join(work, "snmp.conf"), "w") as conf:
         conf.write("mibs :\nmibdirs /usr/share/snmp/mibs/ietf\n")
     installed_files(prefix)
+    check_install_by_another_user()
 
     include = os.path.join(prefix, "include/TORVAN_SNMP")
     declared, exported = declared_names(include), exported_names(os.path.join(prefix, "lib/libTORVAN_SNMP.so"))

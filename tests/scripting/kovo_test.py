@@ -3,8 +3,9 @@ the simulated crate: values read and written through channels, tables against
 one read per value, every kind of failed exchange as a KovoError naming host,
 object and reason, refused sets that send nothing, and closing.
 
-The crate-sim is the tests' process layer's, started by with-crate with
-kovo_test.toml as its layout and handed over in the environment."""
+The crates, one on IPv4 and one on IPv6, are the tests' process layer's,
+started by with-crate with kovo_test.toml as their layout and handed over in
+the environment."""
 import json
 import os
 import socket
@@ -14,11 +15,13 @@ import kovo
 
 
 class Sim:
-    """The crate of with-crate: its address, its request log, and its control channel."""
+    """The crates of with-crate: the first one's address, request log and
+    control channel, and the addresses of all (the second on IPv6)."""
 
     def __init__(self):
         self.address = os.environ["KOVO_TEST_CRATE"]
         self.log = os.environ["KOVO_TEST_CRATE_LOG"]
+        self.addresses = os.environ["KOVO_TEST_CRATES"].split()
         channel = socket.socket(fileno=int(os.environ["KOVO_TEST_CRATE_CONTROL"]))
         self.control = channel.makefile("rw", encoding="utf-8", newline="\n")
 
@@ -96,6 +99,12 @@ class CrateTest(unittest.TestCase):
         with self.assertRaises(TypeError):
             channels[0].switch = 1.5
         self.assertEqual(len(self.sim.sets()), sets_before)
+
+    def test_crate_on_ipv6(self):
+        address = self.sim.addresses[1]
+        self.assertTrue(address.startswith("udp6:"), address)
+        with kovo.Crate(address, timeout=1, retries=0) as crate:
+            self.assertEqual((crate.main_switch, crate.channels[3].name), (0, "U3"))
 
     def test_closed_crate_refuses_use(self):
         with kovo.Crate(self.sim.address) as crate:

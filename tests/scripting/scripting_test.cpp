@@ -4,6 +4,8 @@
 // refused before anything is sent, and what a set puts on the wire.
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <functional>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -50,6 +52,12 @@ bool same(const kovoValue& a, const kovoValue& b)
            std::string(a.text ? a.text : "") == std::string(b.text ? b.text : "");
 }
 
+kovo::test::RunResult kovoTool(const kovo::test::Sim& sim, std::vector<std::string> args)
+{
+    args.insert(args.begin(), {KOVO_TOOL, sim.address, "-t", "0.3", "-r", "0"});
+    return runProgram(args);
+}
+
 // Every channel column in bulk gives, channel for channel, what one get per
 // value gives, and no row for an absent channel; the crate-wide objects in
 // one GET give what their gets give. The session, its start-up included,
@@ -61,13 +69,17 @@ TEST(Scripting, BulkReadsMatchOneGetPerValue)
         const char* name;
         std::string layout;
         std::vector<int> channels;
+        const char* listen;
     } crates[] = {
-        {"absent slots", sparseLayout, {0, 1, 2, 3, 101, 999}},
-        {"1000 channels", fullLayout(), {}},
+        {"absent slots", sparseLayout, {0, 1, 2, 3, 101, 999}, ""},
+        {"1000 channels", fullLayout(), {}, ""},
+        {"on IPv6", sparseLayout, {0, 1, 2, 3, 101, 999}, "udp6:[::1]:0"},
     };
     for (const auto& c : crates) {
         SCOPED_TRACE(c.name);
-        kovo::test::Sim sim = startSim(c.layout);
+        kovo::test::Sim sim = startSim(c.layout, c.listen);
+        const auto tool = kovoTool(sim, {"--json", "get", "crate", "sysMainSwitch"});
+        EXPECT_EQ(tool.out, "{\"sysMainSwitch\":0}\n") << tool.err;
         kovoCrate* crate = open(sim);
         std::vector<int> columns, scalars;
         for (int i = 0; i < kovoObjectCount(); ++i)
@@ -103,15 +115,9 @@ TEST(Scripting, BulkReadsMatchOneGetPerValue)
             kovoFreeValue(&one);
             kovoFreeValue(&values[i]);
         }
-        kovoClose(crate);
+        kovoFree(crate);
     }
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-}
-
-kovo::test::RunResult kovoTool(const kovo::test::Sim& sim, std::vector<std::string> args)
-{
-    args.insert(args.begin(), {KOVO_TOOL, sim.address, "-t", "0.3", "-r", "0"});
-    return runProgram(args);
 }
 
 // The sets the crate received, as "name community value" lines.
@@ -148,8 +154,6 @@ TEST(Scripting, FailedExchangesEndKovoNamingHostAndObject)
         {"fault outputVoltage get error noAccess", {"status"}, "outputVoltage", "error status noAccess"},
         {"fault sysMainSwitch.0 set error notWritable", {"switch", "crate", "on"}, "sysMainSwitch.0",
          "error status notWritable"},
-        {"fault sysMainSwitch.0 set type Counter32", {"switch", "crate", "on"}, "sysMainSwitch.0",
-         "answer to the set holds Counter32"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.fault);
@@ -163,12 +167,18 @@ TEST(Scripting, FailedExchangesEndKovoNamingHostAndObject)
     }
 }
 
-// A value above a channel's reported limit, or outside the MIB's range, is
-// refused before anything is sent: a list of channels is checked whole
-// first, so a refusal of the last leaves the first unwritten too.
+// A value above a channel's reported limit, or outside the MIB's range, a
+// negative or non-finite Float, and any value while the limit reads not
+// finite or negative, are refused before anything is sent: a list of
+// channels is checked whole first, so a refusal of the last leaves the first
+// unwritten too.
 TEST(Scripting, RefusedSetsSendNothing)
 {
     kovo::test::Sim sim = startSim(frozen + "[[channel]]\nindex = 2\noutputConfigMaxSenseVoltage = 10.0\n");
+    for (const char* limit : {"outputConfigMaxSenseVoltage.4 get type OpaqueFloat nan",
+                              "outputConfigMaxSenseVoltage.5 get type OpaqueFloat inf",
+                              "outputConfigMaxCurrent.6 get type OpaqueFloat -1"})
+        ASSERT_EQ(simCommand(sim, std::string("fault ") + limit), "ok");
     const struct {
         std::vector<std::string> command;
         const char* message;
@@ -180,6 +190,11 @@ TEST(Scripting, RefusedSetsSendNothing)
         {{"set", "0", "outputSwitch", "2"}, "outputSwitch.1 (channel 0): 2 is outside 0 to 1, nothing sent"},
         {{"set", "0", "outputMeasurementCurrent", "1"}, "outputMeasurementCurrent is read-only, nothing sent"},
         {{"set", "0-8", "outputSwitch", "1"}, "outputSwitch.9 (channel 8): the crate has no such instance"},
+        {{"set", "3", "outputVoltage", "1"}, "the channel's outputConfigMaxSenseVoltage.4 reads nan, which bounds no write"},
+        {{"set", "4", "outputVoltage", "1"}, "the channel's outputConfigMaxSenseVoltage.5 reads inf, which bounds no write"},
+        {{"set", "5", "outputCurrent", "0.5"}, "the channel's outputConfigMaxCurrent.6 reads -1, which bounds no write"},
+        {{"set", "0", "outputVoltage", "-5"}, "outputVoltage.1 (channel 0): -5 is negative"},
+        {{"set", "0", "outputVoltageRiseRate", "inf"}, "inf cannot be sent as a single-precision float, nothing sent"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
@@ -192,7 +207,8 @@ TEST(Scripting, RefusedSetsSendNothing)
 
 // A set is one object per exchange with the write community (the library's,
 // or the one given), a Float as a single-precision opaque float; the tool
-// prints the crate's echo.
+// prints the crate's echo, or the value sent where the crate's answer
+// without an error status holds no value of the object's type.
 TEST(Scripting, SetsGoOneObjectPerExchangeWithTheWriteCommunity)
 {
     kovo::test::Sim sim = startSim(frozen + "[[community]]\nindex = 3\nsnmpCommunityName = \"other\"\n");
@@ -202,9 +218,13 @@ TEST(Scripting, SetsGoOneObjectPerExchangeWithTheWriteCommunity)
     run = kovoTool(sim, {"-w", "other", "--json", "switch", "crate", "on"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "{\"sysMainSwitch\":1}\n");
+    ASSERT_EQ(simCommand(sim, "fault sysMainSwitch.0 set type Counter32"), "ok");
+    run = kovoTool(sim, {"switch", "crate", "off"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "sysMainSwitch 0\n");
     EXPECT_EQ(setsReceived(sim), (std::vector<std::string>{"outputVoltage.1 kite 41 C1 99 9A",
                                                            "outputVoltage.4 kite 41 C1 99 9A",
-                                                           "sysMainSwitch.0 other 01"}));
+                                                           "sysMainSwitch.0 other 01", "sysMainSwitch.0 kite 00"}));
 }
 
 // The status table spells out the status bits and gives units. A name that
@@ -226,6 +246,83 @@ TEST(Scripting, StatusTableSpellsOutStatusBits)
     run = kovoTool(sim, {"--json", "status"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("\"outputName\":\"A\\u001b]0;x\\u0007\xEF\xBF\xBD\""), std::string::npos) << run.out;
+}
+
+// Misuse of the C interface fails, or does nothing where documented, and
+// never crashes or throws: NULL crates and lists, counts and rows out of
+// range, unknown objects, a closed session. Only the text set is sent, and
+// its bytes go out whole, the zero byte included.
+TEST(Scripting, MisuseOfTheCInterfaceFailsWithoutHarm)
+{
+    kovo::test::Sim sim = startSim(frozen);
+    kovoCrate* crate = open(sim);
+    kovoCrate* closed = open(sim);
+    kovoClose(closed);
+    const int voltage = kovoObject("outputVoltage"), main = kovoObject("sysMainSwitch");
+    const int objects[] = {voltage};
+    kovoValue value{}, values[2]{};
+    const kovoValue number{KOVO_FLOAT, 0, 1.0, nullptr, 0};
+    const struct {
+        const char* call;
+        std::function<bool()> harmless;
+        kovoCrate* refuses;  // whose outcome must say KOVO_REFUSED, if any
+    } cases[] = {
+        {"kovoGet(NULL)", [&] { return kovoGet(nullptr, voltage, 0, &value) == 0; }, nullptr},
+        {"kovoSet(NULL)", [&] { return kovoSet(nullptr, voltage, 0, &number, &value) == 0; }, nullptr},
+        {"kovoCheckSet(NULL)", [&] { return kovoCheckSet(nullptr, voltage, 0, &number) == 0; }, nullptr},
+        {"kovoReadScalars(NULL)", [&] { return kovoReadScalars(nullptr, &main, 1, values) == 0; }, nullptr},
+        {"kovoReadColumns(NULL)", [&] { return kovoReadColumns(nullptr, objects, 1) == nullptr; }, nullptr},
+        {"kovoHost(NULL)", [&] { return std::string(kovoHost(nullptr)).empty(); }, nullptr},
+        {"kovoLastOutcome(NULL)", [&] { return kovoLastOutcome(nullptr)->kind == KOVO_REFUSED; }, nullptr},
+        {"kovoClose(NULL), kovoFree(NULL)", [&] { return kovoClose(nullptr), kovoFree(nullptr), true; }, nullptr},
+        {"unknown objects", [&] { return kovoGet(crate, -1, 0, &value) == 0 && kovoGet(crate, 9999, 0, &value) == 0; },
+         crate},
+        {"rows out of range",
+         [&] { return kovoGet(crate, voltage, -1, &value) == 0 && kovoGet(crate, voltage, INT_MAX, &value) == 0; },
+         crate},
+        {"kovoSet without a value", [&] { return kovoSet(crate, voltage, 0, nullptr, &value) == 0; }, crate},
+        {"kovoReadScalars without a list", [&] { return kovoReadScalars(crate, nullptr, 1, values) == 0; }, crate},
+        {"kovoReadScalars without values", [&] { return kovoReadScalars(crate, &main, 1, nullptr) == 0; }, crate},
+        {"kovoReadScalars counts", [&] {
+             return kovoReadScalars(crate, &main, 0, values) == 0 && kovoReadScalars(crate, &main, -1, values) == 0 &&
+                    kovoReadScalars(crate, &main, INT_MAX, values) == 0;
+         }, crate},
+        {"kovoReadColumns without a list", [&] { return kovoReadColumns(crate, nullptr, 1) == nullptr; }, crate},
+        {"kovoReadColumns counts", [&] {
+             return kovoReadColumns(crate, objects, INT_MAX) == nullptr && kovoReadColumns(crate, objects, -1) == nullptr;
+         }, crate},
+        {"kovoGet when closed", [&] { return kovoGet(closed, voltage, 0, &value) == 0; }, closed},
+        {"kovoSet when closed", [&] { return kovoSet(closed, voltage, 0, &number, &value) == 0; }, closed},
+        {"kovoReadColumns when closed", [&] { return kovoReadColumns(closed, objects, 1) == nullptr; }, closed},
+        {"kovoClose twice", [&] { return kovoClose(closed), std::string(kovoHost(closed)) == sim.address; }, nullptr},
+        {"unknown objects' properties", [&] {
+             return kovoObjectName(-1) == nullptr && kovoObjectUnits(9999) == nullptr && kovoObject(nullptr) == -1 &&
+                    kovoObjectType(-1) == KOVO_NONE;
+         }, nullptr},
+        {"kovoFreeValue(NULL), kovoFreeTable(NULL)", [&] { return kovoFreeValue(nullptr), kovoFreeTable(nullptr), true; },
+         nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.call);
+        EXPECT_TRUE(c.harmless());
+        if (c.refuses != nullptr) {
+            EXPECT_EQ(kovoLastOutcome(c.refuses)->kind, KOVO_REFUSED) << kovoLastOutcome(c.refuses)->reason;
+        }
+    }
+    char error[64];
+    EXPECT_EQ(kovoOpen(nullptr, nullptr, nullptr, 1, 0, error, sizeof error), nullptr);
+    EXPECT_EQ(kovoOpen("", nullptr, nullptr, 1, 0, nullptr, 0), nullptr);
+    EXPECT_EQ(setsReceived(sim), std::vector<std::string>{});
+
+    const char bytes[] = {'a', '\0', 'b'};
+    const kovoValue text{KOVO_TEXT, 0, 0, const_cast<char*>(bytes), sizeof bytes};
+    kovoValue echo{};
+    ASSERT_TRUE(kovoSet(crate, kovoObject("psDirectAccess"), 0, &text, &echo)) << kovoLastOutcome(crate)->reason;
+    EXPECT_EQ(std::string(echo.text, echo.length), std::string(bytes, sizeof bytes));
+    EXPECT_EQ(setsReceived(sim), std::vector<std::string>{"psDirectAccess.0 kite 61 00 62"});
+    kovoFreeValue(&echo);
+    kovoFree(closed);
+    kovoFree(crate);
 }
 
 }  // namespace

@@ -14,3 +14,12 @@ function(kovo_crate_address var number)
   math(EXPR b "0x${second}")
   set(${var} "127.${a}.${b}.${number}:1161" PARENT_SCOPE)
 endfunction()
+
+# kovo_crate_address6(VAR NUMBER) sets VAR to udp6:[::1]:PORT: IPv6 has one
+# loopback address, so the port (20001 to 59999) comes from the same hash.
+function(kovo_crate_address6 var number)
+  string(MD5 hash "${PROJECT_BINARY_DIR}")
+  string(SUBSTRING "${hash}" 0 4 first)
+  math(EXPR port "20000 + (0x${first} % 4000) * 10 + ${number} % 10")
+  set(${var} "udp6:[::1]:${port}" PARENT_SCOPE)
+endfunction()

@@ -1,19 +1,22 @@
 // with_crate.cpp: This file contains with-crate, which gives a test written
-// in another language (the Python module's, the package's) a crate of its
+// in another language (the Python module's, the package's) crates of its
 // own, started through the process layer:
 //
-//   with-crate [--sim PROGRAM] [--layout FILE] [--listen ADDRESS]
+//   with-crate [--sim PROGRAM] [--layout FILE] [--listen ADDRESS]...
 //              [--env NAME=VALUE]... -- COMMAND [ARGUMENT]...
 //
 // starts crate-sim (the build's, or PROGRAM, with the NAME=VALUE entries in
-// its environment) with a request log, runs COMMAND with
-//   KOVO_TEST_CRATE          the crate's address, a Net-SNMP peer name
+// its environment) with a request log, one on each ADDRESS given (one on a
+// free loopback port when none is), runs COMMAND with
+//   KOVO_TEST_CRATE          the first crate's address, a Net-SNMP peer name
 //   KOVO_TEST_CRATE_LOG      its request log (JSON lines)
 //   KOVO_TEST_CRATE_CONTROL  the descriptor of its control channel: a line
 //                            written there gets the crate's one-line reply
+//   KOVO_TEST_CRATES         every crate's address, in the order given,
+//                            separated by blanks
 // and its standard output and error as with-crate's own, then stops the
-// crate, and exits with COMMAND's exit status (2 for a bad command line, 1
-// when the crate did not start).
+// crates, and exits with COMMAND's exit status (2 for a bad command line, 1
+// when a crate did not start).
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -47,8 +50,8 @@ void relayControl(kovo::test::Sim& sim, int fd)
 
 int main(int argc, char** argv)
 {
-    std::string program = KOVO_CRATE_SIM, layout, listen;
-    std::vector<std::string> env, command;
+    std::string program = KOVO_CRATE_SIM, layout;
+    std::vector<std::string> listen, env, command;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--") {
@@ -63,12 +66,12 @@ int main(int argc, char** argv)
         else if (option == "--layout")
             layout = value;
         else if (option == "--listen")
-            listen = value;
+            listen.push_back(value);
         else if (option == "--env")
             env.push_back(value);
     }
     if (command.empty()) {
-        std::fputs("usage: with-crate [--sim PROGRAM] [--layout FILE] [--listen ADDRESS] [--env NAME=VALUE]... "
+        std::fputs("usage: with-crate [--sim PROGRAM] [--layout FILE] [--listen ADDRESS]... [--env NAME=VALUE]... "
                    "-- COMMAND [ARGUMENT]...\n",
                    stderr);
         return 2;
@@ -76,13 +79,21 @@ int main(int argc, char** argv)
     std::ostringstream layoutText;
     if (!layout.empty())
         layoutText << std::ifstream(layout).rdbuf();
-    kovo::test::Sim sim;
+    if (listen.empty())
+        listen.push_back("");
+    std::vector<kovo::test::Sim> sims;
+    std::string addresses;
     try {
-        sim = kovo::test::startSimProgram(program, env, layoutText.str(), listen, kovo::test::RequestLog::kept);
+        for (const std::string& where : listen) {
+            sims.push_back(kovo::test::startSimProgram(program, env, layoutText.str(), where,
+                                                       kovo::test::RequestLog::kept));
+            addresses += (addresses.empty() ? "" : " ") + sims.back().address;
+        }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "with-crate: %s\n", e.what());
         return 1;
     }
+    kovo::test::Sim& sim = sims.front();
     int control[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, control) != 0) {
         std::fprintf(stderr, "with-crate: no control channel: %s\n", std::strerror(errno));
@@ -90,7 +101,7 @@ int main(int argc, char** argv)
     }
     kovo::test::Process test({.argv = command,
                               .env = {"KOVO_TEST_CRATE=" + sim.address, "KOVO_TEST_CRATE_LOG=" + sim.dir + "/requests.jsonl",
-                                      "KOVO_TEST_CRATE_CONTROL=3"},
+                                      "KOVO_TEST_CRATE_CONTROL=3", "KOVO_TEST_CRATES=" + addresses},
                               .input = kovo::test::Input::null,
                               .out = kovo::test::Output::inherited,
                               .err = kovo::test::Output::inherited,

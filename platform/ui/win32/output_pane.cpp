@@ -92,14 +92,16 @@ void keepBounded(HWND pane)
     SendMessageW(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
 }
 
+// Whether the view shows the end of the text: the top of its last line lies
+// inside the pane. Asked of the text's own layout, as the scroll bar's range
+// says nothing while the text still fits.
 bool showsEnd(HWND pane)
 {
-    SCROLLINFO bar = {};
-    bar.cbSize = sizeof bar;
-    bar.fMask = SIF_ALL;
-    if (!GetScrollInfo(pane, SB_VERT, &bar) || bar.nMax <= static_cast<int>(bar.nPage))
-        return true;
-    return bar.nPos + static_cast<int>(bar.nPage) >= bar.nMax;
+    POINTL end = {};
+    SendMessageW(pane, EM_POSFROMCHAR, reinterpret_cast<WPARAM>(&end), textLength(pane));
+    RECT view = {};
+    SendMessageW(pane, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&view));
+    return end.y < view.bottom;
 }
 
 }  // namespace

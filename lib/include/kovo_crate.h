@@ -6,13 +6,21 @@
  * table (GETBULK) and of the crate-wide objects (one GET), decoded by the
  * types that TORVAN-CRATE-MIB gives the objects (Float as a double).
  *
- * It stands beside TORVAN_SNMP.h and changes nothing of it. It prints nothing
- * on standard output: every failure is told through a result and the
- * session's outcome. Standard error carries only Net-SNMP's own warnings
- * (such as a MIB file it cannot parse) and a note of each datagram dropped
- * because it came from elsewhere than the crate: a session takes answers only
- * from the crate's own address and port. Every function that talks to the crate
- * blocks for its exchanges; a session is used by one thread at a time.
+ * It stands beside TORVAN_SNMP.h and changes nothing of it; both run on the
+ * library's one client. It prints nothing on standard output: every failure
+ * is told through a result and the session's outcome. Standard error carries
+ * only Net-SNMP's own warnings (such as a MIB file it cannot parse). A
+ * session takes answers only from the crate's own address and port (IPv4 or
+ * IPv6); the outcome counts the datagrams from elsewhere that it dropped.
+ * Every function that talks to the crate blocks for its exchanges; a session
+ * is used by one thread at a time.
+ *
+ * No function crashes or throws on misuse: a NULL crate, a NULL list, a count
+ * or row out of range, a closed session or an unknown object give a failure
+ * (0 or NULL, and KOVO_REFUSED in the session's outcome where there is a
+ * session), and nothing is sent. A crate stays a valid handle after
+ * kovoClose, until kovoFree releases it; a handle used after kovoFree is
+ * undefined, as any freed pointer is.
  *
  * Objects are named by their MIB names ("outputVoltage", "sysMainSwitch"),
  * those of the library's catalogue. A table object is addressed by its row as
@@ -25,19 +33,7 @@
 
 #include <stddef.h>
 
-#if defined(_WIN32)
-#if defined(TORVAN_SNMP_BUILDING)
-#define KOVO_CRATE_API __declspec(dllexport)
-#elif defined(TORVAN_SNMP_STATIC)
-#define KOVO_CRATE_API
-#else
-#define KOVO_CRATE_API __declspec(dllimport)
-#endif
-#elif defined(__GNUC__)
-#define KOVO_CRATE_API __attribute__((visibility("default")))
-#else
-#define KOVO_CRATE_API
-#endif
+#include "TORVAN_SNMP_export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -82,7 +78,9 @@ typedef struct {
     int kind;            /* enum kovoOutcomeKind */
     int errorStatus;     /* the SNMP error status, for KOVO_ERROR_STATUS */
     char object[64];     /* the instance it was about: "outputVoltage.4"; "" for none */
-    char reason[256];    /* what went wrong, in words: "timeout (1 s, 3 retries)" */
+    char reason[256];    /* what went wrong, in words: "timeout (1 s, 3 retries)"; on
+                            success a note of anything odd in the answer, or "" */
+    unsigned long dropped; /* datagrams from elsewhere than the crate dropped meanwhile */
 } kovoOutcome;
 
 /* Channel rows of a bulk read: one per channel that the crate answered for. */
@@ -100,7 +98,7 @@ typedef struct {
  * TORVAN-CRATE-MIB through Net-SNMP's MIB search path and looks up the
  * catalogue's objects; prints nothing. Returns 1, also on later calls; 0 with
  * the reason in error (when given) if the module or an object is missing. */
-KOVO_CRATE_API int kovoInit(char* error, size_t size);
+TORVAN_SNMP_API int kovoInit(char* error, size_t size);
 
 /* Opens an SNMPv2c session to host ("host", "host:port", or any Net-SNMP peer
  * name); sends nothing. NULL communities take Net-SNMP's configured default
@@ -108,68 +106,83 @@ KOVO_CRATE_API int kovoInit(char* error, size_t size);
  * and the library's writeCommunity. timeout (seconds per attempt) <= 0 and
  * retries < 0 take Net-SNMP's configured or default ones. Calls kovoInit
  * itself. NULL with the reason in error when the session cannot be opened. */
-KOVO_CRATE_API kovoCrate* kovoOpen(const char* host, const char* readCommunity, const char* writeCommunity,
+TORVAN_SNMP_API kovoCrate* kovoOpen(const char* host, const char* readCommunity, const char* writeCommunity,
                                    double timeout, int retries, char* error, size_t size);
-/* Closes the session; NULL is ignored. */
-KOVO_CRATE_API void kovoClose(kovoCrate* crate);
-/* The address the session was opened with. */
-KOVO_CRATE_API const char* kovoHost(const kovoCrate* crate);
-/* The outcome of the session's last call that talks to the crate. */
-KOVO_CRATE_API const kovoOutcome* kovoLastOutcome(const kovoCrate* crate);
+/* Closes the session; the crate stays a valid handle whose calls are refused
+ * until kovoFree. NULL and a closed crate are ignored. */
+TORVAN_SNMP_API void kovoClose(kovoCrate* crate);
+/* Closes the session if it is open and releases the crate. NULL is ignored. */
+TORVAN_SNMP_API void kovoFree(kovoCrate* crate);
+/* The address the session was opened with; "" for NULL. */
+TORVAN_SNMP_API const char* kovoHost(const kovoCrate* crate);
+/* The outcome of the session's last call that talks to the crate; for NULL,
+ * an outcome that says there is no crate. */
+TORVAN_SNMP_API const kovoOutcome* kovoLastOutcome(const kovoCrate* crate);
 /* The name of an SNMP error status ("noAccess"), or "unknown". */
-KOVO_CRATE_API const char* kovoErrorStatusName(int status);
+TORVAN_SNMP_API const char* kovoErrorStatusName(int status);
 
 /* ---- Objects ---- */
 
 /* The number of objects, numbered from 0 in catalogue order. */
-KOVO_CRATE_API int kovoObjectCount(void);
-/* The object of that MIB name, or -1. */
-KOVO_CRATE_API int kovoObject(const char* name);
+TORVAN_SNMP_API int kovoObjectCount(void);
+/* The object of that MIB name (or of its short name for scripts), or -1. */
+TORVAN_SNMP_API int kovoObject(const char* name);
 /* Its MIB name, its type (enum kovoType), whether a set may write it, and its
  * rows: 0 for a crate-wide object, 1000 for a channel column, otherwise the
  * rows of its table. Unknown objects give NULL or 0. */
-KOVO_CRATE_API const char* kovoObjectName(int object);
-KOVO_CRATE_API int kovoObjectType(int object);
-KOVO_CRATE_API int kovoObjectWritable(int object);
-KOVO_CRATE_API int kovoObjectRows(int object);
+TORVAN_SNMP_API const char* kovoObjectName(int object);
+TORVAN_SNMP_API int kovoObjectType(int object);
+TORVAN_SNMP_API int kovoObjectWritable(int object);
+TORVAN_SNMP_API int kovoObjectRows(int object);
+/* Its unit as the MIB gives it ("V", "A", "V/s"; "" for none); NULL for an
+ * unknown object. */
+TORVAN_SNMP_API const char* kovoObjectUnits(int object);
 
 /* ---- Gets and sets: one object per exchange ---- */
 
 /* Reads one instance (row ignored for a crate-wide object). 1 with the value,
  * or 0 with the outcome saying why. */
-KOVO_CRATE_API int kovoGet(kovoCrate* crate, int object, int row, kovoValue* value);
+TORVAN_SNMP_API int kovoGet(kovoCrate* crate, int object, int row, kovoValue* value);
 
 /* Checks a set without making it: 1 when the crate would be sent it, or 0
  * with the outcome (KOVO_REFUSED for a read-only object, an integer outside
  * the MIB's range, a text longer than the MIB's size, a number that is not
- * finite or beyond single precision, a number above the channel's limit as
- * the crate reports it). It reads one instance, with one get: the bounding
- * object of the same row, or else the object itself, so that an instance the
- * crate does not have fails here too. An integer object takes
- * value->integer, a Float object value->number, a text object value->text;
- * value->type is not looked at. A caller that writes several instances
- * checks them all first, so that a refusal leaves nothing half-written. */
-KOVO_CRATE_API int kovoCheckSet(kovoCrate* crate, int object, int row, const kovoValue* value);
+ * finite or beyond single precision, a negative Float (voltages, currents
+ * and rates have no negative setting), a number above the channel's limit as
+ * the crate reports it, and any number while that limit reads not finite or
+ * negative). It reads one instance, with one get: the bounding object of the
+ * same row, or else the object itself, so that an instance the crate does
+ * not have fails here too. An integer object takes value->integer, a Float
+ * object value->number, a text object value->length bytes of value->text
+ * (embedded zero bytes included; a length of 0 takes the text up to its
+ * terminator); value->type is not looked at. A caller that writes several
+ * instances checks them all first, so that a refusal leaves nothing
+ * half-written. */
+TORVAN_SNMP_API int kovoCheckSet(kovoCrate* crate, int object, int row, const kovoValue* value);
 
 /* Checks the set as kovoCheckSet does, then writes the instance with the
  * write community, one object per exchange (a Float as single precision),
- * and gives the value that the crate echoes in echo (when given). 1, or 0
- * with the outcome; when the check refuses, nothing is sent. */
-KOVO_CRATE_API int kovoSet(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo);
+ * and gives the value that the crate echoes in echo (when given). The
+ * crate's answer without an error status confirms the write: when its value
+ * is not of the object's type (an exception included), echo is the value
+ * sent and the outcome's reason notes what the crate answered. 1, or 0 with
+ * the outcome; when the check refuses, nothing is sent. */
+TORVAN_SNMP_API int kovoSet(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo);
 
 /* ---- Bulk reads ---- */
 
-/* Reads the given crate-wide objects in one GET. 1 with count values (KOVO_NONE
- * for one the crate does not have), or 0 with the outcome. */
-KOVO_CRATE_API int kovoReadScalars(kovoCrate* crate, const int* objects, int count, kovoValue* values);
+/* Reads the given crate-wide objects (count of them, 1 to kovoObjectCount())
+ * in one GET. 1 with count values (KOVO_NONE for one the crate does not
+ * have), or 0 with the outcome. */
+TORVAN_SNMP_API int kovoReadScalars(kovoCrate* crate, const int* objects, int count, kovoValue* values);
 
-/* Reads the given channel columns of every present channel with GETBULK, all
- * columns in each request. A new table for kovoFreeTable, or NULL with the
- * outcome. */
-KOVO_CRATE_API kovoTable* kovoReadColumns(kovoCrate* crate, const int* objects, int count);
+/* Reads the given channel columns (count of them, 1 to kovoObjectCount()) of
+ * every present channel with GETBULK, all columns in each request. A new
+ * table for kovoFreeTable, or NULL with the outcome. */
+TORVAN_SNMP_API kovoTable* kovoReadColumns(kovoCrate* crate, const int* objects, int count);
 
-KOVO_CRATE_API void kovoFreeValue(kovoValue* value);
-KOVO_CRATE_API void kovoFreeTable(kovoTable* table);
+TORVAN_SNMP_API void kovoFreeValue(kovoValue* value);
+TORVAN_SNMP_API void kovoFreeTable(kovoTable* table);
 
 #ifdef __cplusplus
 }

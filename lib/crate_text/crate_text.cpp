@@ -1,6 +1,6 @@
 // crate_text.cpp: This file contains how a crate's text is shown to an
-// operator: controls, malformed UTF-8 and the backslash escaped, and the
-// length capped so that one name cannot fill the screen.
+// operator: controls and malformed UTF-8 escaped, and the length capped so
+// that one name cannot fill the screen.
 #include "crate_text.h"
 
 #include <cstdio>
@@ -66,7 +66,7 @@ std::string shown(std::string_view text)
         char piece[16];
         if (length == 0)
             snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned char>(text[at]));
-        else if (code < 0x80 && (isControl(code) || code == '\\'))
+        else if (code < 0x80 && isControl(code))
             snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned>(code));
         else if (isControl(code))
             snprintf(piece, sizeof piece, "\\u{%X}", static_cast<unsigned>(code));

@@ -24,22 +24,7 @@
 #define syslog TORVAN_syslog
 #endif
 
-/* TORVAN_SNMP_API marks the library's interface: the shared library exports
- * these declarations and nothing else. A program linking the static library
- * on Windows is given TORVAN_SNMP_STATIC by the library's build files. */
-#if defined(_WIN32)
-#if defined(TORVAN_SNMP_BUILDING)
-#define TORVAN_SNMP_API __declspec(dllexport)
-#elif defined(TORVAN_SNMP_STATIC)
-#define TORVAN_SNMP_API
-#else
-#define TORVAN_SNMP_API __declspec(dllimport)
-#endif
-#elif defined(__GNUC__)
-#define TORVAN_SNMP_API __attribute__((visibility("default")))
-#else
-#define TORVAN_SNMP_API
-#endif
+#include "TORVAN_SNMP_export.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -77,7 +62,8 @@ TORVAN_SNMP_API void syslog(int priority, const char* format, ...)
 /* Net-SNMP's Windows DLL exports functions of these two names too. Ours are
  * linked there as TORVAN_winsock_startup and TORVAN_winsock_cleanup, so that a
  * program that includes this header gets them whatever the order of the
- * libraries it links, and Net-SNMP's own callers keep Net-SNMP's. */
+ * libraries it links, and Net-SNMP's own callers keep Net-SNMP's. Our DLL
+ * answers a look-up by the plain names too (GetProcAddress). */
 #if defined(_WIN32) && defined(__GNUC__)
 #define TORVAN_SNMP_LINK_NAME(name) __asm__("TORVAN_" #name)
 #else
@@ -108,6 +94,12 @@ TORVAN_SNMP_API int snmpSetInt(HSNMP m_sessp, const oid* parameter, size_t lengt
 TORVAN_SNMP_API double snmpGetDouble(HSNMP m_sessp, const oid* parameter, size_t length);
 TORVAN_SNMP_API double snmpSetDouble(HSNMP m_sessp, const oid* parameter, size_t length, double value);
 TORVAN_SNMP_API char* snmpGetString(HSNMP m_sessp, const oid* parameter, size_t length);
+
+/* The byte count of text, a text that snmpGetString (through getOutputName
+ * too) has just returned on the calling thread: the crate's bytes may hold
+ * zero bytes before the terminator. Asked before the text is released; for
+ * any other text its strlen, and 0 for NULL. */
+TORVAN_SNMP_API size_t receivedTextLength(const char* text);
 
 /* ---- Accessors: one get or set of one crate object each ---- */
 
