@@ -1,19 +1,22 @@
 // commands.cpp: This file contains the kovo tool's commands: the status table
 // (the crate-wide objects in one get, the channel columns in bulk), gets and
-// sets of row lists, switching, and the refreshed status table; and how they
-// print values, as text with units for an operator or as JSON for a script.
+// sets of selections of rows, set-and-wait, switching, and the refreshed
+// status table; and how they print values, as text with units for an
+// operator, or as JSON or CSV for a script.
 #include "commands.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <thread>
 
 #include <fmt/format.h>
-#include <nlohmann/json.hpp>
 
 #include "crate_text.h"
-#include "output_status.h"
+#include "output.h"
+#include "ramp.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -27,8 +30,6 @@
 
 namespace kovo_cli {
 namespace {
-
-using json = nlohmann::ordered_json;
 
 // The unit of an object as the MIB gives it; "" for counts, codes and texts.
 std::string unitOf(const std::string& object)
@@ -52,24 +53,20 @@ const struct {
     {"outputStatus", "status"},
 };
 
-// The status bits that are set, by their labels or their names.
-std::vector<std::string> statusBits(long status, bool names)
-{
-    std::vector<std::string> bits;
-#define KOVO_CLI_STATUS_BIT(bit, name, label) \
-    if (status & (1L << (bit)))              \
-        bits.push_back(names ? #name : label);
-    TORVAN_OUTPUT_STATUS_BITS(KOVO_CLI_STATUS_BIT)
-#undef KOVO_CLI_STATUS_BIT
-    return bits;
-}
+using kovo_rows::shortest;
+using kovo_rows::statusBits;
 
 // A value as text: a Float by the shortest text of its single-precision
-// number (what the crate holds), with the object's unit.
+// number (what the crate holds), with the object's unit; a status by the
+// labels of its bits.
 std::string text(const kovoValue& value, const std::string& object)
 {
     const std::string unit = unitOf(object);
     const std::string suffix = unit.empty() ? "" : " " + unit;
+    if (kovo_rows::isStatus(object) && value.type == KOVO_INTEGER) {
+        const std::vector<std::string> bits = statusBits(value.integer, false, object);
+        return bits.empty() ? "-" : fmt::format("{}", fmt::join(bits, ", "));
+    }
     switch (value.type) {
     case KOVO_INTEGER: return fmt::format("{}{}", value.integer, suffix);
     case KOVO_FLOAT: return fmt::format("{}{}", static_cast<float>(value.number), suffix);
@@ -83,60 +80,52 @@ std::string cell(const kovoValue& value, const std::string& object)
 {
     if (object == "outputSwitch" && value.type == KOVO_INTEGER)
         return value.integer == 1 ? "on" : value.integer == 0 ? "off" : fmt::format("{}", value.integer);
-    if (object == "outputStatus" && value.type == KOVO_INTEGER) {
-        const std::vector<std::string> bits = statusBits(value.integer, false);
-        return bits.empty() ? "-" : fmt::format("{}", fmt::join(bits, ", "));
-    }
     if (value.type == KOVO_FLOAT)
         return fmt::format("{:.3f} {}", value.number, unitOf(object));
     return text(value, object);
 }
 
-// A document as one line of JSON. JSON text is UTF-8: a crate's byte that is
-// no UTF-8 becomes U+FFFD rather than ending the program with an exception.
-std::string dumped(const json& document)
-{
-    return document.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
-}
-
-// A value as JSON: a Float as the double the crate's single-precision number is.
+// A value as JSON: a Float as the shortest decimal of its single-precision number.
 json toJson(const kovoValue& value)
 {
     switch (value.type) {
     case KOVO_INTEGER: return value.integer;
-    case KOVO_FLOAT: return value.number;
+    case KOVO_FLOAT: return shortest(value.number);
     case KOVO_TEXT: return std::string(value.text, value.length);
     default: return nullptr;
     }
 }
 
-// Reports the session's last failure: host, object (with the channel it
-// stands for) and reason, on standard error.
-int failed(const Context& context)
+// Adds an object's value to a JSON row, and a status' bits by name beside its number.
+void addJson(json& row, const std::string& object, const kovoValue& value)
 {
-    const kovoOutcome* outcome = kovoLastOutcome(context.crate);
-    std::string object = outcome->object;
-    const size_t dot = object.find('.');
-    const int id = kovoObject(object.substr(0, dot).c_str());
-    if (dot != std::string::npos && kovoObjectRows(id) > 0) {
-        const long index = std::strtol(object.c_str() + dot + 1, nullptr, 10);
-        object += fmt::format(" ({} {})", kovoObjectRows(id) == 1000 ? "channel" : "row", index - 1);
-    }
-    fmt::print(stderr, "kovo: {}: {}: {}\n", kovoHost(context.crate), object.empty() ? "-" : object,
-               outcome->reason);
-    return exitFailed;
+    row[object] = toJson(value);
+    if (kovo_rows::isStatus(object))
+        row[object + "Bits"] =
+            value.type == KOVO_INTEGER ? json(statusBits(value.integer, true, object)) : json(nullptr);
 }
 
-// What a row stands for, by the object's table.
-std::string rowLabel(const std::string& object)
+// The CSV heading of an object's column (two for a status: its number and its bits' names).
+std::string csvHeading(const std::string& object)
 {
-    if (object.rfind("sensor", 0) == 0)
-        return "sensor";
-    if (object.rfind("fan", 0) == 0)
-        return "fan";
-    if (object.rfind("snmpCommunity", 0) == 0)
-        return "community";
-    return "channel";
+    return kovo_rows::isStatus(object) ? object + "," + object + "Bits" : object;
+}
+
+// An object's value as CSV field(s), to match csvHeading.
+std::string csvCells(const std::string& object, const kovoValue& value)
+{
+    std::string field;
+    switch (value.type) {
+    case KOVO_INTEGER: field = fmt::format("{}", value.integer); break;
+    case KOVO_FLOAT: field = fmt::format("{}", static_cast<float>(value.number)); break;
+    case KOVO_TEXT: field = csvField(torvan_text::shown(std::string_view(value.text, value.length))); break;
+    default: break;
+    }
+    if (kovo_rows::isStatus(object))
+        field += "," + (value.type == KOVO_INTEGER
+                            ? fmt::format("{}", fmt::join(statusBits(value.integer, true, object), " "))
+                            : std::string());
+    return field;
 }
 
 // Frees a list of values when it goes out of scope.
@@ -148,10 +137,6 @@ struct Values {
         for (kovoValue& v : values)
             kovoFreeValue(&v);
     }
-};
-struct Table {
-    kovoTable* table;
-    ~Table() { kovoFreeTable(table); }
 };
 
 // Parses a value for an object of the given type; throws UsageError.
@@ -170,7 +155,7 @@ kovoValue parseValue(const std::string& text, int type, const std::string& objec
         if (error != std::errc() || ptr != end || text.empty())
             throw UsageError{fmt::format("{} takes a number, not \"{}\"", object, text)};
     } else {
-        value.text = const_cast<char*>(text.c_str());  // read only by kovoCheckSet and kovoSet
+        value.text = const_cast<char*>(text.c_str());  // read only by the checks and the writes
         value.length = text.size();
     }
     return value;
@@ -186,8 +171,9 @@ std::vector<int> crateWideObjects()
     return objects;
 }
 
-// One status reading: its text or JSON; false (reported) on a failure.
-bool readStatus(const Context& context, std::string* out)
+// One status reading: its text, JSON or CSV (the CSV heading when `first`),
+// stamped with the time when `stamped`; false (reported) on a failure.
+bool readStatus(const Context& context, bool stamped, bool first, std::string* out)
 {
     const std::vector<int> scalars = crateWideObjects();
     Values scalarValues(scalars.size());
@@ -196,60 +182,161 @@ bool readStatus(const Context& context, std::string* out)
     std::vector<int> columns;
     for (const auto& column : statusColumns)
         columns.push_back(objectNamed(column.object));
-    Table table{kovoReadColumns(context.crate, columns.data(), static_cast<int>(columns.size()))};
-    if (table.table == nullptr)
+    kovo_rows::Table table;
+    if (!table.read(context.crate, columns))
         return false;
-    const kovoTable& t = *table.table;
+    const std::string host = kovoHost(context.crate);
+    const std::string stamp = stamped ? timeStamp() : "";
 
-    if (context.json) {
-        json document = {{"crate", kovoHost(context.crate)}, {"scalars", json::object()}, {"channels", json::array()}};
+    if (context.format == Format::json) {
+        json document = json::object();
+        if (stamped)
+            document["time"] = stamp;
+        document["crate"] = host;
+        document["scalars"] = json::object();
+        document["channels"] = json::array();
         for (size_t i = 0; i < scalars.size(); ++i)
-            document["scalars"][kovoObjectName(scalars[i])] = toJson(scalarValues.values[i]);
-        for (int r = 0; r < t.rows; ++r) {
-            json row = {{"channel", t.channels[r]}};
-            for (int c = 0; c < t.columns; ++c) {
-                const kovoValue& v = t.values[r * t.columns + c];
-                row[statusColumns[c].object] = toJson(v);
-                if (std::string(statusColumns[c].object) == "outputStatus" && v.type == KOVO_INTEGER)
-                    row["outputStatusBits"] = statusBits(v.integer, true);
-            }
+            addJson(document["scalars"], kovoObjectName(scalars[i]), scalarValues.values[i]);
+        for (int r = 0; r < table.rows(); ++r) {
+            json row = {{"channel", table.channel(r)}};
+            for (int column : columns)
+                addJson(row, kovoObjectName(column), *table.value(r, column));
             document["channels"].push_back(row);
         }
         *out = dumped(document);
         return true;
     }
-    std::string s = fmt::format("crate {}\n", kovoHost(context.crate));
+    if (context.format == Format::csv) {
+        std::string s;
+        if (first) {
+            s = stamped ? "time,crate,channel" : "crate,channel";
+            for (int column : columns)
+                s += "," + csvHeading(kovoObjectName(column));
+            s += "\n";
+        }
+        for (int r = 0; r < table.rows(); ++r) {
+            s += fmt::format("{}{},{}", stamped ? stamp + "," : "", csvField(host), table.channel(r));
+            for (int column : columns)
+                s += "," + csvCells(kovoObjectName(column), *table.value(r, column));
+            s += "\n";
+        }
+        *out = s;
+        return true;
+    }
+    std::string s = fmt::format("crate {}{}\n", host, stamped ? " at " + stamp : "");
     for (size_t i = 0; i < scalars.size(); ++i)
         s += fmt::format("  {:<20} {}\n", kovoObjectName(scalars[i]), text(scalarValues.values[i], kovoObjectName(scalars[i])));
     s += fmt::format("\n{:>7}", "channel");
-    std::vector<std::vector<std::string>> cells(static_cast<size_t>(t.rows));
+    const int columnCount = static_cast<int>(columns.size());
+    std::vector<std::vector<std::string>> cells(static_cast<size_t>(table.rows()));
     std::vector<size_t> widths;
-    for (int c = 0; c < t.columns; ++c) {
+    for (int c = 0; c < columnCount; ++c) {
         size_t width = std::string(statusColumns[c].heading).size();
-        for (int r = 0; r < t.rows; ++r) {
-            cells[static_cast<size_t>(r)].push_back(cell(t.values[r * t.columns + c], statusColumns[c].object));
+        for (int r = 0; r < table.rows(); ++r) {
+            cells[static_cast<size_t>(r)].push_back(cell(*table.value(r, columns[static_cast<size_t>(c)]), statusColumns[c].object));
             width = std::max(width, cells[static_cast<size_t>(r)].back().size());
         }
         widths.push_back(width);
     }
     // Texts and the status bits are left-aligned, numbers right-aligned.
     auto left = [](int c) { return c == 0 || c == 1 || c == 7; };
-    for (int c = 0; c < t.columns; ++c)
-        s += left(c) ? fmt::format("  {:<{}}", statusColumns[c].heading, c + 1 < t.columns ? widths[static_cast<size_t>(c)] : 0)
+    for (int c = 0; c < columnCount; ++c)
+        s += left(c) ? fmt::format("  {:<{}}", statusColumns[c].heading, c + 1 < columnCount ? widths[static_cast<size_t>(c)] : 0)
                      : fmt::format("  {:>{}}", statusColumns[c].heading, widths[static_cast<size_t>(c)]);
     s += "\n";
-    for (int r = 0; r < t.rows; ++r) {
-        s += fmt::format("{:>7}", t.channels[r]);
-        for (int c = 0; c < t.columns; ++c) {
+    for (int r = 0; r < table.rows(); ++r) {
+        s += fmt::format("{:>7}", table.channel(r));
+        for (int c = 0; c < columnCount; ++c) {
             const std::string& v = cells[static_cast<size_t>(r)][static_cast<size_t>(c)];
-            s += left(c) ? fmt::format("  {:<{}}", v, c + 1 < t.columns ? widths[static_cast<size_t>(c)] : 0)
+            s += left(c) ? fmt::format("  {:<{}}", v, c + 1 < columnCount ? widths[static_cast<size_t>(c)] : 0)
                          : fmt::format("  {:>{}}", v, widths[static_cast<size_t>(c)]);
         }
         s += "\n";
     }
-    s += fmt::format("{} channels\n", t.rows);
+    s += fmt::format("{} channels\n", table.rows());
     *out = s;
     return true;
+}
+
+// One row of a get or a set as printed: its label and index (none for the
+// crate-wide objects) and its objects' values.
+struct Printed {
+    int index;
+    std::vector<std::pair<std::string, const kovoValue*>> values;
+    json extra = json::object();  // a set's outcome, for JSON
+};
+
+// Prints rows of values as text, JSON or CSV.
+void print(const Context& context, const char* label, bool crateWide, const std::vector<std::string>& objects,
+           const std::vector<Printed>& rows)
+{
+    const std::string host = kovoHost(context.crate);
+    std::string s;
+    if (context.format == Format::csv) {
+        s = crateWide ? "crate" : fmt::format("crate,{}", label);
+        for (const std::string& object : objects)
+            s += "," + csvHeading(object);
+        s += "\n";
+    }
+    json document = crateWide ? json::object() : json::array();
+    for (const Printed& row : rows) {
+        json entry = crateWide ? json::object() : json{{label, row.index}};
+        std::string line = crateWide ? "" : fmt::format("{} {}", label, row.index);
+        std::string csv = crateWide ? csvField(host) : fmt::format("{},{}", csvField(host), row.index);
+        for (const auto& [object, value] : row.values) {
+            addJson(entry, object, *value);
+            line += fmt::format("{}{} {}", line.empty() ? "" : "  ", object, text(*value, object));
+            csv += "," + csvCells(object, *value);
+        }
+        entry.update(row.extra);
+        s += context.format == Format::csv ? csv + "\n" : line + "\n";
+        if (crateWide)
+            document = entry;
+        else
+            document.push_back(entry);
+    }
+    put(context.format == Format::json ? dumped(document) : s);
+}
+
+// A row's write as JSON: whether it was written, and when not, whether it
+// was sent and why it was not written.
+json writeOutcome(const kovo_rows::RowWrite& write)
+{
+    if (write.written)
+        return {{"written", true}};
+    return {{"written", false}, {"sent", write.sent != 0}, {"reason", kovo_rows::reasonOf(write.outcome, true)}};
+}
+
+// Says on standard error which rows of a write were not written and why:
+// one line for each run of rows that failed alike. The rows of a request the
+// crate did not answer are not confirmed: the crate may have written them.
+void reportUnwritten(const Context& context, const kovo_rows::Writes& writes)
+{
+    auto alike = [](const kovoOutcome& a, const kovoOutcome& b) {
+        return std::string(a.object) == b.object && std::string(a.reason) == b.reason;
+    };
+    for (size_t i = 0; i < writes.rows.size();) {
+        if (writes.rows[i].written) {
+            ++i;
+            continue;
+        }
+        const kovoOutcome& outcome = writes.rows[i].outcome;
+        std::vector<int> rows;
+        size_t j = i;
+        for (; j < writes.rows.size() && !writes.rows[j].written && alike(writes.rows[j].outcome, outcome); ++j)
+            rows.push_back(writes.rows[j].row);
+        const std::string object = kovo_rows::describedObject(outcome.object);
+        const std::string name = kovoObjectName(writes.object);
+        const bool unanswered = writes.rows[i].sent && outcome.kind == KOVO_TIMEOUT;
+        fmt::print(stderr, "kovo: {}: {}{}{}\n", kovoHost(context.crate), object.empty() ? "" : object + ": ",
+                   kovo_rows::reasonOf(outcome, true),
+                   kovoObjectRows(writes.object) == 0
+                       ? ""
+                       : fmt::format("; {}: {}{} {}", unanswered ? "not confirmed" : "not written",
+                                     kovo_rows::rowLabel(name), rows.size() == 1 ? "" : "s",
+                                     kovo_rows::channelList(rows)));
+        i = j;
+    }
 }
 
 }  // namespace
@@ -297,12 +384,52 @@ int objectNamed(const std::string& name)
     return object;
 }
 
+int report(const Context& context, const kovoOutcome& outcome, bool write)
+{
+    const std::string object = kovo_rows::describedObject(outcome.object);
+    fmt::print(stderr, "kovo: {}: {}: {}\n", kovoHost(context.crate), object.empty() ? "-" : object,
+               kovo_rows::reasonOf(outcome, write));
+    return exitFailed;
+}
+
+int failed(const Context& context, bool write)
+{
+    return report(context, *kovoLastOutcome(context.crate), write);
+}
+
+bool choose(const Context& context, const std::string& text, const std::vector<int>& columns, Chosen* chosen)
+{
+    try {
+        const kovo_rows::Selection selection = kovo_rows::parseSelection(text);
+        chosen->read = kovo_rows::needsTable(selection);
+        if (chosen->read) {
+            std::vector<int> read = columns;
+            if (selection.states != 0)
+                for (int column : kovo_rows::stateColumns())
+                    if (std::find(read.begin(), read.end(), column) == read.end())
+                        read.push_back(column);
+            if (read.empty())
+                read = {objectNamed("outputSwitch")};
+            if (!chosen->table.read(context.crate, read))
+                return failed(context), false;
+        }
+        const kovo_rows::Resolved resolved = kovo_rows::resolve(selection, chosen->read ? &chosen->table : nullptr);
+        chosen->channels = resolved.channels;
+        if (context.verbose && !resolved.skipped.empty())
+            fmt::print(stderr, "kovo: not in the crate, skipped: {} {}\n",
+                       resolved.skipped.size() == 1 ? "channel" : "channels", kovo_rows::channelList(resolved.skipped));
+        return true;
+    } catch (const kovo_rows::SelectionError& e) {
+        throw UsageError{e.message};
+    }
+}
+
 int status(const Context& context)
 {
     std::string out;
-    if (!readStatus(context, &out))
+    if (!readStatus(context, false, true, &out))
         return failed(context);
-    fmt::print("{}", out);
+    put(out);
     return 0;
 }
 
@@ -312,89 +439,182 @@ int get(const Context& context, const std::string& rowsText, const std::vector<s
     for (const std::string& name : objectNames) {
         objects.push_back(objectNamed(name));
         if (kovoObjectRows(objects.back()) != kovoObjectRows(objects.front()) ||
-            rowLabel(name) != rowLabel(objectNames.front()))
+            std::string(kovo_rows::rowLabel(name)) != kovo_rows::rowLabel(objectNames.front()))
             throw UsageError{fmt::format("{} and {} lie in different tables: get them apart", objectNames.front(), name)};
     }
-    const std::vector<int> rows = parseRows(rowsText, kovoObjectRows(objects.front()));
-    const bool crateWide = kovoObjectRows(objects.front()) == 0;
-    Values values(rows.size() * objects.size());
-    for (size_t r = 0; r < rows.size(); ++r)
+    const int tableRows = kovoObjectRows(objects.front());
+    const bool crateWide = tableRows == 0;
+    std::vector<Printed> printed;
+
+    // Crate-wide objects in one get; channels named one by one, and the rows
+    // of the other tables, by one get per value; other selections from the table.
+    Chosen chosen;
+    std::vector<int> rows;
+    if (crateWide)
+        rows = parseRows(rowsText, 0);
+    else if (tableRows == kovo_rows::channelRows) {
+        if (!choose(context, rowsText, objects, &chosen))
+            return exitFailed;
+        rows = chosen.channels;
+    } else
+        rows = parseRows(rowsText, tableRows);
+
+    Values values(crateWide || chosen.read ? 0 : rows.size() * objects.size());
+    Values scalars(crateWide ? objects.size() : 0);
+    if (crateWide && !kovoReadScalars(context.crate, objects.data(), static_cast<int>(objects.size()),
+                                      scalars.values.data()))
+        return failed(context);
+    for (size_t r = 0; r < values.values.size() / std::max<size_t>(objects.size(), 1); ++r)
         for (size_t o = 0; o < objects.size(); ++o)
             if (!kovoGet(context.crate, objects[o], rows[r], &values.values[r * objects.size() + o]))
                 return failed(context);
-
-    const std::string label = rowLabel(objectNames.front());
-    json document = crateWide ? json::object() : json::array();
-    std::string s;
     for (size_t r = 0; r < rows.size(); ++r) {
-        json row = crateWide ? json::object() : json{{label, rows[r]}};
-        std::string line = crateWide ? "" : fmt::format("{} {}", label, rows[r]);
+        Printed row{rows[r], {}};
         for (size_t o = 0; o < objects.size(); ++o) {
-            const kovoValue& v = values.values[r * objects.size() + o];
-            row[objectNames[o]] = toJson(v);
-            line += fmt::format("{}{} {}", line.empty() ? "" : "  ", objectNames[o], text(v, objectNames[o]));
+            const kovoValue* value = crateWide     ? &scalars.values[o]
+                                     : chosen.read ? chosen.table.value(chosen.table.rowOf(rows[r]), objects[o])
+                                                   : &values.values[r * objects.size() + o];
+            row.values.emplace_back(objectNames[o], value);
         }
-        s += line + "\n";
-        if (crateWide)
-            document = row;
-        else
-            document.push_back(row);
+        printed.push_back(row);
     }
-    fmt::print("{}", context.json ? dumped(document) : s);
+    print(context, kovo_rows::rowLabel(objectNames.front()), crateWide, objectNames, printed);
     return 0;
 }
 
-int set(const Context& context, const std::string& rowsText, const std::string& objectName, const std::string& valueText)
+namespace {
+
+// Set and wait: the ramp, then one row per channel with its set voltage and
+// its last sense voltage, and on standard error what ended it if it did not
+// reach its target.
+int setAndWait(const Context& context, const std::vector<int>& channels, double voltage, const WaitOptions& wait)
 {
-    const int object = objectNamed(objectName);
-    const std::vector<int> rows = parseRows(rowsText, kovoObjectRows(object));
-    const kovoValue value = parseValue(valueText, kovoObjectType(object), objectName);
-    // Every row is checked before any is written: a refusal leaves nothing half-written.
-    for (int row : rows)
-        if (!kovoCheckSet(context.crate, object, row, &value))
-            return failed(context);
-    const bool crateWide = kovoObjectRows(object) == 0;
-    const std::string label = rowLabel(objectName);
-    json document = crateWide ? json::object() : json::array();
-    for (int row : rows) {
-        kovoValue echo{};
-        if (!kovoSet(context.crate, object, row, &value, &echo))
-            return failed(context);
-        json entry = crateWide ? json::object() : json{{label, row}};
-        entry[objectName] = toJson(echo);
-        if (!context.json)
-            fmt::print("{}{} {}\n", crateWide ? "" : fmt::format("{} {}  ", label, row), objectName, text(echo, objectName));
-        kovoFreeValue(&echo);
-        if (crateWide)
-            document = entry;
-        else
-            document.push_back(entry);
+    kovo_rows::RampOptions options;
+    options.tolerance = wait.tolerance;
+    options.timeout = wait.timeout;
+    options.step = wait.step;
+    if (context.verbose)
+        options.progress = [&](const std::string& line) { fmt::print(stderr, "kovo: {}\n", line); };
+    const kovo_rows::RampResult result = kovo_rows::ramp(context.crate, channels, voltage, options);
+    if (result.writes.rows.empty()) {  // nothing written
+        if (result.end == kovo_rows::RampEnd::readFailed)
+            return report(context, result.outcome, false);
+        if (result.writes.refused)
+            return report(context, result.writes.refusal, false);
+        fmt::print(stderr, "kovo: {}: {}\n", kovoHost(context.crate), result.message);
+        return exitFailed;
     }
-    if (context.json)
-        fmt::print("{}", dumped(document));
-    return 0;
+    std::vector<Printed> printed;
+    std::vector<kovoValue> senses(result.readings.size(), kovoValue{});
+    for (size_t i = 0; i < result.readings.size(); ++i) {
+        const kovo_rows::RowWrite& write = result.writes.rows[i];
+        if (!write.written && context.format != Format::json)
+            continue;
+        Printed row{write.row, {}};
+        if (write.written)
+            row.values.emplace_back("outputVoltage", &write.echo);
+        senses[i].type = std::isnan(result.readings[i].sense) ? KOVO_NONE : KOVO_FLOAT;
+        senses[i].number = result.readings[i].sense;
+        row.values.emplace_back("outputMeasurementSenseVoltage", &senses[i]);
+        row.extra = writeOutcome(write);
+        row.extra["reached"] = result.end == kovo_rows::RampEnd::reached;
+        printed.push_back(row);
+    }
+    print(context, "channel", false, {}, printed);
+    reportUnwritten(context, result.writes);
+    if (result.end == kovo_rows::RampEnd::reached) {
+        if (context.verbose)
+            fmt::print(stderr, "kovo: {} {} within {} V of {} V after {:.1f} s\n",
+                       channels.size() == 1 ? "channel" : "channels", kovo_rows::channelList(channels),
+                       wait.tolerance, static_cast<float>(voltage), result.seconds);
+        return 0;
+    }
+    if (result.end == kovo_rows::RampEnd::readFailed)
+        return report(context, result.outcome, false);
+    if (!result.message.empty())
+        fmt::print(stderr, "kovo: {}: {}\n", kovoHost(context.crate), result.message);
+    return exitFailed;
+}
+
+}  // namespace
+
+int set(const Context& context, const std::string& rowsText, const std::string& objectName,
+        const std::string& valueText, const WaitOptions& wait)
+{
+    if (context.format == Format::csv)
+        throw UsageError{"--csv is for what is read (status, get, watch); a set prints its rows as text or --json"};
+    const int object = objectNamed(objectName);
+    const int tableRows = kovoObjectRows(object);
+    const kovoValue value = parseValue(valueText, kovoObjectType(object), objectName);
+    if (wait.wait && objectName != "outputVoltage")
+        throw UsageError{"--wait waits for the sense voltage: it goes with outputVoltage only"};
+    std::vector<int> rows;
+    if (tableRows == kovo_rows::channelRows) {
+        Chosen chosen;
+        if (!choose(context, rowsText, {}, &chosen))
+            return exitFailed;
+        rows = chosen.channels;
+        if (rows.empty()) {
+            fmt::print(stderr, "kovo: no channel of \"{}\" is in the crate: nothing written\n", rowsText);
+            return 0;
+        }
+    } else
+        rows = parseRows(rowsText, tableRows);
+    if (wait.wait)
+        return setAndWait(context, rows, value.number, wait);
+
+    const kovo_rows::Writes writes =
+        kovo_rows::writeRows(context.crate, object, rows, std::vector<kovoValue>(rows.size(), value));
+    if (writes.refused)
+        return report(context, writes.refusal, false);
+    // Text names the rows written; JSON every row with its outcome.
+    std::vector<Printed> printed;
+    for (const kovo_rows::RowWrite& write : writes.rows) {
+        Printed row{write.row, {}};
+        if (write.written)
+            row.values.emplace_back(objectName, &write.echo);
+        row.extra = writeOutcome(write);
+        if (write.written || context.format == Format::json)
+            printed.push_back(row);
+    }
+    print(context, kovo_rows::rowLabel(objectName), tableRows == 0, {objectName}, printed);
+    reportUnwritten(context, writes);
+    return writes.allWritten() ? 0 : exitFailed;
 }
 
 int switchOnOff(const Context& context, const std::string& rows, const std::string& state)
 {
     if (state != "on" && state != "off")
         throw UsageError{fmt::format("switch takes on or off, not \"{}\"", state)};
-    const std::string value = state == "on" ? "1" : "0";
-    return set(context, rows, rows == "crate" ? "sysMainSwitch" : "outputSwitch", value);
+    const bool channels = rows != "crate";
+    long mainSwitch = 1;
+    if (channels && state == "on") {
+        const int object = objectNamed("sysMainSwitch");
+        kovoValue value{};
+        if (!kovoReadScalars(context.crate, &object, 1, &value))
+            return failed(context);
+        mainSwitch = value.type == KOVO_INTEGER ? value.integer : 1;
+    }
+    const int result = set(context, rows, channels ? "outputSwitch" : "sysMainSwitch", state == "on" ? "1" : "0", {});
+    if (mainSwitch != 1)
+        fmt::print(stderr, "kovo: {}: the crate's main switch is off: nothing will ramp until the crate is switched "
+                           "on (kovo {} switch crate on)\n",
+                   kovoHost(context.crate), kovoHost(context.crate));
+    return result;
 }
 
 int watch(const Context& context, double interval, int count)
 {
-    const bool terminal = !context.json && KOVO_ISATTY(KOVO_FILENO(stdout));
+    const bool terminal = context.format == Format::text && KOVO_ISATTY(KOVO_FILENO(stdout));
     for (int shown = 0; count <= 0 || shown < count; ++shown) {
         if (shown > 0)
             std::this_thread::sleep_for(std::chrono::duration<double>(interval));
         std::string out;
-        if (!readStatus(context, &out))
+        if (!readStatus(context, true, shown == 0, &out))
             return failed(context);
         // A terminal shows the latest table in place; a pipe or file gets each in turn.
-        fmt::print("{}{}", terminal ? "\x1b[H\x1b[2J" : shown > 0 && !context.json ? "\n" : "", out);
-        std::fflush(stdout);
+        put(fmt::format("{}{}", terminal ? "\x1b[H\x1b[2J" : shown > 0 && context.format == Format::text ? "\n" : "", out));
+        flush();
     }
     return 0;
 }

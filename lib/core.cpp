@@ -309,7 +309,7 @@ int close(HSNMP session)
 /* ---- Exchanges ---- */
 
 Response exchange(HSNMP session, int command, const Variable* variables, size_t count, long repetitions,
-                  Outcome* outcome)
+                  Outcome* outcome, long requestId)
 {
     *outcome = Outcome{};
     // Callers pass a null handle on when the crate could not be opened.
@@ -324,6 +324,9 @@ Response exchange(HSNMP session, int command, const Variable* variables, size_t 
         outcome->result = Result::notSent;
         return nullptr;
     }
+    if (requestId != 0)
+        request->reqid = requestId;
+    outcome->requestId = request->reqid;
     const unsigned long droppedBefore = state != nullptr ? state->dropped : 0;
     netsnmp_pdu* received = nullptr;
     const int status = snmp_sess_synch_response(session, request, &received);  // takes over request

@@ -68,6 +68,7 @@ struct Outcome {
     oid about[MAX_OID_LEN];     // otherObject: the identifier the answer named
     size_t aboutLength = 0;
     unsigned long dropped = 0;  // datagrams from elsewhere than the crate dropped meanwhile
+    long requestId = 0;         // the request-id the request went out under
 };
 
 /* One variable of a request: the identifier, and for a set the value's ASN.1
@@ -92,9 +93,12 @@ using Response = std::unique_ptr<netsnmp_pdu, ResponseRelease>;
  * with its read community. The answer must have no error status and carry
  * at least one variable; that of a get or set must name, in every variable,
  * one of the objects asked for (an empty identifier travels as 0.0 or
- * 0.0.0). The answer, or a null Response with *outcome saying why. */
+ * 0.0.0). The answer, or a null Response with *outcome saying why.
+ * requestId 0 sends under a new request-id; a caller that repeats an
+ * unanswered request itself passes that request's id (outcome->requestId),
+ * so that a late answer to it still counts, as with Net-SNMP's own retries. */
 Response exchange(HSNMP session, int command, const Variable* variables, size_t count, long repetitions,
-                  Outcome* outcome);
+                  Outcome* outcome, long requestId = 0);
 
 /* The answer rules of exchange, on a response that arrived: true when it
  * answers the request; false with *outcome saying why. */

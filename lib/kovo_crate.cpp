@@ -12,10 +12,12 @@
  * Every exported function catches what the C++ inside may throw and turns it
  * into a failure: no exception crosses the C interface.
  */
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +38,10 @@ struct kovoCrate {
     std::string host;
     kovoOutcome outcome;
     unsigned long dropped;  // datagrams from elsewhere dropped during the current call
+    int retries;            // attempts after the first, made by the session itself
+    size_t communityBytes;  // the longer community's, as a request carries it
+    int (*check)(void*);    // the caller's check between attempts, or NULL
+    void* checkData;
 };
 
 namespace {
@@ -240,9 +246,12 @@ bool decode(const Object& object, const netsnmp_variable_list& vars, kovoValue* 
 
 /* Records a failed exchange of the core in the session's outcome; about
  * names the variables asked for, in order. Returns false. */
-bool recordFailure(kovoCrate* crate, const Outcome& outcome, const std::vector<std::string>& about)
+bool recordFailure(kovoCrate* crate, const Outcome& outcome, const std::vector<std::string>& about,
+                   bool interrupted = false)
 {
     const std::string first = about.empty() ? "" : about[0];
+    if (interrupted)
+        return record(crate, KOVO_INTERRUPTED, first, "no answer yet, and stopped by the caller before the next attempt");
     switch (outcome.result) {
     case Result::success:
         break;
@@ -252,7 +261,7 @@ bool recordFailure(kovoCrate* crate, const Outcome& outcome, const std::vector<s
     case Result::timeout: {
         const netsnmp_session* session = snmp_sess_session(crate->session);
         record(crate, KOVO_TIMEOUT, first, "no answer (timeout %g s, %d retries)",
-               static_cast<double>(session->timeout) / 1e6, session->retries);
+               static_cast<double>(session->timeout) / 1e6, crate->retries);
         break;
     }
     case Result::sendFailed: {
@@ -295,16 +304,38 @@ HSNMP sessionOf(kovoCrate* crate)
     return crate->session;
 }
 
-/* One exchange of the core for the session: the answer, or a null Response
- * with the outcome recorded. */
+/* One exchange of the core for the session, its attempts made one at a
+ * time under one request-id, with the caller's check between them: the
+ * answer, or a null Response with *outcome saying why (and *interrupted
+ * when the check stopped it). */
+Response attempts(kovoCrate* crate, int command, const Variable* asked, size_t count, long repetitions,
+                  Outcome* outcome, bool* interrupted)
+{
+    *interrupted = false;
+    long requestId = 0;
+    for (int attempt = 0;; ++attempt) {
+        Response response = exchange(crate->session, command, asked, count, repetitions, outcome, requestId);
+        crate->dropped += outcome->dropped;
+        if (response || outcome->result != Result::timeout || attempt >= crate->retries)
+            return response;
+        if (crate->check != nullptr && crate->check(crate->checkData) != 0) {
+            *interrupted = true;
+            return response;
+        }
+        requestId = outcome->requestId;
+    }
+}
+
+/* One exchange for the session: the answer, or a null Response with the
+ * outcome recorded. */
 Response exchangeFor(kovoCrate* crate, int command, const std::vector<Variable>& asked, long repetitions,
                      const std::vector<std::string>& about)
 {
     Outcome outcome;
-    Response response = exchange(crate->session, command, asked.data(), asked.size(), repetitions, &outcome);
-    crate->dropped += outcome.dropped;
+    bool interrupted = false;
+    Response response = attempts(crate, command, asked.data(), asked.size(), repetitions, &outcome, &interrupted);
     if (!response)
-        recordFailure(crate, outcome, about);
+        recordFailure(crate, outcome, about, interrupted);
     return response;
 }
 
@@ -361,9 +392,9 @@ bool getOne(kovoCrate* crate, int object, int row, kovoValue* value)
     return response && take(crate, *o, name, *response, asked, length, value, "answer");
 }
 
-/* The refusals a set makes before anything is sent; false, recorded, for a
- * value the object or the crate does not take. */
-bool acceptable(kovoCrate* crate, const Object& object, int row, const std::string& name, const kovoValue& value)
+/* The refusals of a value that need nothing from the crate; false, recorded,
+ * for a value the object does not take. */
+bool acceptable(kovoCrate* crate, const Object& object, const std::string& name, const kovoValue& value)
 {
     if (!object.writable)
         return record(crate, KOVO_REFUSED, name, "%s is read-only, nothing sent", object.name.c_str());
@@ -386,43 +417,163 @@ bool acceptable(kovoCrate* crate, const Object& object, int row, const std::stri
     if (object.type == KOVO_FLOAT && value.number < 0)
         return record(crate, KOVO_REFUSED, name, "%g is negative, which %s never is, nothing sent", value.number,
                       object.name.c_str());
-    if (object.type != KOVO_FLOAT || object.limit < 0) {  // the instance must be there
-        kovoValue current;
-        if (!getOne(crate, static_cast<int>(&object - objects.data()), row, &current))
-            return false;
-        kovoFreeValue(&current);
-        return true;
-    }
-    kovoValue limit;
-    if (!getOne(crate, object.limit, row, &limit))
-        return false;  // the limit's outcome tells why; nothing was written
-    const std::string limitName = instanceName(objects[static_cast<size_t>(object.limit)], row);
-    // A limit that is no number, or below zero, bounds nothing: no write is safe.
-    if (!std::isfinite(limit.number) || limit.number < 0)
-        return record(crate, KOVO_REFUSED, name, "the channel's %s reads %g, which bounds no write, nothing sent",
-                      limitName.c_str(), limit.number);
-    if (static_cast<double>(static_cast<float>(value.number)) > limit.number)
-        return record(crate, KOVO_REFUSED, name, "%g is above the channel's %s of %g, nothing sent", value.number,
-                      limitName.c_str(), limit.number);
     return true;
 }
 
-bool checkSet(kovoCrate* crate, int object, int row, const kovoValue* value)
+/* Whether a number may be written under the limit its limit instance
+ * (limitName) reads; false, recorded, when not. */
+bool withinLimit(kovoCrate* crate, const std::string& name, const std::string& limitName, double number, double limit)
 {
-    const Object* o = objectAt(object);
-    if (o == nullptr || value == nullptr)
-        return record(crate, KOVO_REFUSED, "", "no such object (number %d) or no value, nothing sent", object);
-    if (o->rows > 0 && (row < 0 || row >= o->rows))
-        return record(crate, KOVO_REFUSED, o->name, "row %d is outside 0 to %d, nothing sent", row, o->rows - 1);
-    return acceptable(crate, *o, row, instanceName(*o, row), *value);
+    // A limit that is no number, or below zero, bounds nothing: no write is safe.
+    if (!std::isfinite(limit) || limit < 0)
+        return record(crate, KOVO_REFUSED, name, "the channel's %s reads %g, which bounds no write, nothing sent",
+                      limitName.c_str(), limit);
+    if (static_cast<double>(static_cast<float>(number)) > limit)
+        return record(crate, KOVO_REFUSED, name, "%g is above the channel's %s of %g, nothing sent", number,
+                      limitName.c_str(), limit);
+    return true;
+}
+
+/* ---- Requests as large as fit a datagram ---- */
+
+/* The most bytes an SNMP message of many variables, or its answer, may take. */
+const size_t datagramBytes = 1400;
+
+/* Bytes of a BER encoding whose content takes content bytes. */
+size_t encoded(size_t content)
+{
+    return 1 + (content < 0x80 ? 1 : content < 0x100 ? 2 : content < 0x10000 ? 3 : 5) + content;
+}
+
+/* Bytes of a message carrying variables of variableBytes bytes in all. */
+size_t messageBytes(size_t communityBytes, size_t variableBytes)
+{
+    const size_t pdu = encoded(encoded(4) + encoded(1) + encoded(1) + encoded(variableBytes));  // id, status, index
+    return encoded(encoded(1) + encoded(communityBytes) + pdu);
+}
+
+/* Bytes of one variable of an object in a request or in its answer,
+ * whichever is more: a get's answer brings a value of the object's type (a
+ * text as long as the MIB lets it be), a set's echoes the value sent. */
+size_t variableBytes(const Variable& v, const Object& object)
+{
+    size_t name = 1;  // the first two sub-identifiers share a byte
+    for (size_t i = 2; i < v.length; ++i)
+        for (oid rest = v.name[i];; rest >>= 7) {
+            ++name;
+            if (rest < 0x80)
+                break;
+        }
+    const size_t value = object.type == KOVO_FLOAT     ? encoded(encoded(4) + 2)  // opaque float: tag 9F 78
+                         : object.type == KOVO_INTEGER ? encoded(4)
+                         : v.type != 0                 ? encoded(v.size)
+                                                       : encoded(object.ranged ? static_cast<size_t>(object.high) : 255);
+    return encoded(encoded(name) + value);
+}
+
+/* Sends variables of the object in order, in requests as large as fit a
+ * datagram, and calls answered(first, count, response, outcome, interrupted)
+ * as each request ends, until it returns false. A request the crate answers
+ * tooBig goes again in halves, and no later request is larger. */
+template <typename Answered>
+void inRequests(kovoCrate* crate, int command, const std::vector<Variable>& asked, const Object& object,
+                Answered answered)
+{
+    std::vector<size_t> bytes;
+    for (const Variable& v : asked)
+        bytes.push_back(variableBytes(v, object));
+    size_t most = asked.size();
+    for (size_t at = 0; at < asked.size();) {
+        size_t count = 1, sum = bytes[at];
+        while (at + count < asked.size() && count < most &&
+               messageBytes(crate->communityBytes, sum + bytes[at + count]) <= datagramBytes)
+            sum += bytes[at + count++];
+        Outcome outcome;
+        bool interrupted = false;
+        const Response response = attempts(crate, command, &asked[at], count, 0, &outcome, &interrupted);
+        if (!response && outcome.result == Result::errorStatus && outcome.errorStatus == SNMP_ERR_TOOBIG &&
+            count > 1) {
+            most = count / 2;
+            continue;
+        }
+        if (!answered(at, count, response, outcome, interrupted))
+            return;
+        at += count;
+    }
+}
+
+/* ---- Sets ---- */
+
+/* The instances of the rows of an object, as the variables of a get: their
+ * identifiers kept in *ids, their names in *names. */
+std::vector<Variable> instances(const Object& object, const kovoRowSet* rows, int count, std::vector<oid>* ids,
+                                std::vector<std::string>* names)
+{
+    const size_t length = object.length + 1;
+    ids->assign(static_cast<size_t>(count) * length, 0);
+    std::vector<Variable> asked;
+    for (int i = 0; i < count; ++i) {
+        oid* name = ids->data() + static_cast<size_t>(i) * length;
+        asked.push_back({name, instance(object, rows[i].row, name), 0, nullptr, 0});
+        names->push_back(instanceName(object, rows[i].row));
+    }
+    return asked;
+}
+
+/* The names of variables first to first + count. */
+std::vector<std::string> namesOf(const std::vector<std::string>& names, size_t first, size_t count)
+{
+    const auto from = names.begin() + static_cast<std::ptrdiff_t>(first);
+    return {from, from + static_cast<std::ptrdiff_t>(count)};
+}
+
+/* Checks the rows of a set before anything is sent (see kovoSetRows); false,
+ * recorded, at the first refusal. */
+bool checkRows(kovoCrate* crate, const Object& o, const kovoRowSet* rows, int count)
+{
+    std::vector<bool> named(static_cast<size_t>(std::max(o.rows, 1)));
+    for (int i = 0; i < count; ++i) {
+        const int row = o.rows > 0 ? rows[i].row : 0;
+        if (row < 0 || row >= std::max(o.rows, 1))
+            return record(crate, KOVO_REFUSED, o.name, "row %d is outside 0 to %d, nothing sent", row, o.rows - 1);
+        const std::string name = instanceName(o, row);
+        if (named[static_cast<size_t>(row)])
+            return record(crate, KOVO_REFUSED, name, "the row is named twice in one set, nothing sent");
+        named[static_cast<size_t>(row)] = true;
+        if (!acceptable(crate, o, name, rows[i].value))
+            return false;
+    }
+    // What the checks read: the bounding object where there is one, else the
+    // object itself, so that an instance the crate does not have fails here.
+    const bool bounded = o.type == KOVO_FLOAT && o.limit >= 0;
+    const Object& read = bounded ? objects[static_cast<size_t>(o.limit)] : o;
+    std::vector<oid> ids;
+    std::vector<std::string> names;
+    const std::vector<Variable> asked = instances(read, rows, count, &ids, &names);
+    bool checked = true;
+    inRequests(crate, SNMP_MSG_GET, asked, read,
+               [&](size_t first, size_t n, const Response& response, const Outcome& outcome, bool interrupted) {
+                   if (!response)
+                       return checked = recordFailure(crate, outcome, namesOf(names, first, n), interrupted);
+                   for (size_t i = first; i < first + n && checked; ++i) {
+                       kovoValue current{};
+                       checked = take(crate, read, names[i], *response, asked[i].name, asked[i].length, &current,
+                                      "answer") &&
+                                 (!bounded || withinLimit(crate, instanceName(o, rows[i].row), names[i],
+                                                          rows[i].value.number, current.number));
+                       kovoFreeValue(&current);
+                   }
+                   return checked;
+               });
+    return checked;
 }
 
 /* The value sent, as the echo of a set whose answer holds none of its type. */
 kovoValue sentValue(const Object& object, const kovoValue& value)
 {
     const size_t length = object.type == KOVO_TEXT ? textLength(value) : 0;
-    kovoValue sent{object.type, object.type == KOVO_INTEGER ? value.integer : 0, object.type == KOVO_INTEGER ? static_cast<double>(value.integer)
-                                                                           : static_cast<float>(value.number),
+    kovoValue sent{object.type, object.type == KOVO_INTEGER ? value.integer : 0,
+                   object.type == KOVO_INTEGER ? static_cast<double>(value.integer) : static_cast<float>(value.number),
                    nullptr, length};
     if (object.type == KOVO_TEXT && (sent.text = static_cast<char*>(malloc(length + 1))) != nullptr) {
         memcpy(sent.text, value.text != nullptr ? value.text : "", length);
@@ -431,35 +582,110 @@ kovoValue sentValue(const Object& object, const kovoValue& value)
     return sent;
 }
 
-bool setOne(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo)
+/* Takes one row's part of a set's answer: written, with the crate's echo.
+ * The crate's noError confirms the write whatever value it echoes: where
+ * that holds none of the object's type, the value sent stands and the
+ * outcome keeps a note of the odd echo. Not written when the answer names
+ * nothing of the row. */
+void takeEcho(kovoCrate* crate, const Object& o, kovoRowSet& row, const std::string& name,
+              const netsnmp_pdu& response, const Variable& asked)
 {
-    if (!checkSet(crate, object, row, value))
-        return false;
-    const Object& o = objects[static_cast<size_t>(object)];
-    const std::string name = instanceName(o, row);
-    const int32_t integer = static_cast<int32_t>(value->integer);  // INTEGER is sent from 4 bytes
-    const float number = static_cast<float>(value->number);        // rounds to nearest
-    oid asked[MAX_OID_LEN];
-    const size_t length = instance(o, row, asked);
-    const Variable set = o.type == KOVO_INTEGER ? Variable{asked, length, ASN_INTEGER, &integer, sizeof integer}
-                         : o.type == KOVO_FLOAT ? Variable{asked, length, ASN_OPAQUE_FLOAT, &number, sizeof number}
-                                                : Variable{asked, length, ASN_OCTET_STR,
-                                                           value->text != nullptr ? value->text : "",
-                                                           textLength(*value)};
-    const Response response = exchangeFor(crate, SNMP_MSG_SET, {set}, 0, {name});
-    if (!response)
-        return false;
-    if (take(crate, o, name, *response, asked, length, echo, "answer to the set"))
-        return true;
-    // The crate's noError confirms the write whatever value it echoes: the
-    // value sent stands, and the outcome keeps a note of the odd echo.
-    if (crate->outcome.kind == KOVO_OTHER_OBJECT)
-        return false;
-    const std::string note = crate->outcome.reason;
-    record(crate, KOVO_SUCCESS, name, "%s; the value sent stands", note.c_str());
-    if (echo != nullptr)
-        *echo = sentValue(o, *value);
-    return true;
+    if (take(crate, o, name, response, asked.name, asked.length, &row.echo, "answer to the set")) {
+        row.written = 1;
+    } else if (crate->outcome.kind != KOVO_OTHER_OBJECT) {
+        const std::string note = crate->outcome.reason;
+        record(crate, KOVO_SUCCESS, name, "%s; the value sent stands", note.c_str());
+        row.echo = sentValue(o, row.value);
+        row.written = 1;
+    }
+    row.outcome = crate->outcome;
+}
+
+/* The variables of a set of the rows: each row's value as the object's type
+ * travels (INTEGER from 4 bytes, a Float rounded to single precision), kept
+ * in *integers and *numbers. */
+std::vector<Variable> setVariables(const Object& o, const kovoRowSet* rows, int count, std::vector<oid>* ids,
+                                   std::vector<std::string>* names, std::vector<int32_t>* integers,
+                                   std::vector<float>* numbers)
+{
+    std::vector<Variable> asked = instances(o, rows, count, ids, names);
+    integers->resize(static_cast<size_t>(count));
+    numbers->resize(static_cast<size_t>(count));
+    for (size_t i = 0; i < asked.size(); ++i) {
+        const kovoValue& value = rows[i].value;
+        Variable& v = asked[i];
+        if (o.type == KOVO_INTEGER) {
+            (*integers)[i] = static_cast<int32_t>(value.integer);
+            v = {v.name, v.length, ASN_INTEGER, &(*integers)[i], sizeof(int32_t)};
+        } else if (o.type == KOVO_FLOAT) {
+            (*numbers)[i] = static_cast<float>(value.number);
+            v = {v.name, v.length, ASN_OPAQUE_FLOAT, &(*numbers)[i], sizeof(float)};
+        } else {
+            v = {v.name, v.length, ASN_OCTET_STR, value.text != nullptr ? value.text : "", textLength(value)};
+        }
+    }
+    return asked;
+}
+
+/* Gives the rows never sent their outcome (the refusal, or an unanswered
+ * request before them) and the session that of the first row not written;
+ * true when every row was written. */
+bool settle(kovoCrate* crate, kovoRowSet* rows, int count, bool checked)
+{
+    const kovoOutcome refusal = crate->outcome;
+    int unwritten = -1;
+    for (int i = 0; i < count; ++i) {
+        if (!checked) {
+            rows[i].outcome = refusal;
+        } else if (!rows[i].sent) {
+            record(crate, KOVO_REFUSED, "", "not sent, as an earlier request of the set went unanswered");
+            rows[i].outcome = crate->outcome;
+        }
+        if (!rows[i].written && unwritten < 0)
+            unwritten = i;
+    }
+    crate->outcome = rows[unwritten >= 0 ? unwritten : 0].outcome;
+    crate->outcome.dropped = crate->dropped;
+    return unwritten < 0;
+}
+
+bool setRows(kovoCrate* crate, int object, kovoRowSet* rows, int count)
+{
+    const Object* o = objectAt(object);
+    if (o == nullptr)
+        return record(crate, KOVO_REFUSED, "", "no such object (number %d), nothing sent", object);
+    if (rows == nullptr || count <= 0 || count > std::max(o->rows, 1))
+        return record(crate, KOVO_REFUSED, o->name, "%d rows, or no list, to write: nothing sent", count);
+    for (int i = 0; i < count; ++i) {
+        rows[i].sent = rows[i].written = 0;
+        rows[i].echo = kovoValue{};
+    }
+    const bool checked = checkRows(crate, *o, rows, count);
+    std::vector<oid> ids;
+    std::vector<std::string> names;
+    std::vector<int32_t> integers;
+    std::vector<float> numbers;
+    const std::vector<Variable> asked =
+        checked ? setVariables(*o, rows, count, &ids, &names, &integers, &numbers) : std::vector<Variable>();
+    inRequests(crate, SNMP_MSG_SET, asked, *o,
+               [&](size_t first, size_t n, const Response& response, const Outcome& outcome, bool interrupted) {
+                   for (size_t i = first; i < first + n; ++i)
+                       rows[i].sent = 1;
+                   if (response) {
+                       for (size_t i = first; i < first + n; ++i)
+                           takeEcho(crate, *o, rows[i], names[i], *response, asked[i]);
+                       return true;
+                   }
+                   recordFailure(crate, outcome, namesOf(names, first, n), interrupted);
+                   for (size_t i = first; i < first + n; ++i)
+                       rows[i].outcome = crate->outcome;
+                   // A request without an answer may or may not have been carried
+                   // out: the crate is sent nothing more.
+                   return !interrupted && (outcome.result == Result::errorStatus ||
+                                           outcome.result == Result::noVariable ||
+                                           outcome.result == Result::otherObject);
+               });
+    return settle(crate, rows, count, checked);
 }
 
 /* ---- Bulk reads ---- */
@@ -684,19 +910,26 @@ kovoCrate* kovoOpen(const char* host, const char* readCommunity_, const char* wr
     }
     try {
         const char* configured = netsnmp_ds_get_string(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_COMMUNITY);
+        const char* write = writeCommunity_ ? writeCommunity_ : writeCommunity;
         const long timeoutUs = !(timeout > 0)                            ? -1
                                : timeout * 1e6 < static_cast<double>(LONG_MAX) ? static_cast<long>(timeout * 1e6)
                                                                                : LONG_MAX;
         std::string reason;
         HSNMP session = open({host, readCommunity_ ? readCommunity_ : configured ? configured : readCommunity,
-                              writeCommunity_ ? writeCommunity_ : writeCommunity, timeoutUs, retries},
+                              write, timeoutUs, retries},
                              &reason);
         if (session == nullptr) {
             if (error != nullptr && size > 0)
                 snprintf(error, size, "cannot open a session to %s: %s", host, reason.c_str());
             return nullptr;
         }
-        kovoCrate* crate = new kovoCrate{session, host, kovoOutcome{}, 0};
+        // The session makes the attempts one at a time (see attempts), so
+        // that the caller's check runs between them.
+        netsnmp_session* description = snmp_sess_session(session);
+        const int attemptsAfterFirst = description->retries;
+        description->retries = 0;
+        kovoCrate* crate = new kovoCrate{session, host, kovoOutcome{}, 0, attemptsAfterFirst,
+                                         std::max(description->community_len, strlen(write)), nullptr, nullptr};
         succeed(crate);
         return crate;
     } catch (...) {
@@ -723,6 +956,14 @@ void kovoFree(kovoCrate* crate)
 const char* kovoHost(const kovoCrate* crate)
 {
     return crate != nullptr ? crate->host.c_str() : "";
+}
+
+void kovoSetInterruptCheck(kovoCrate* crate, int (*check)(void* data), void* data)
+{
+    if (crate == nullptr)
+        return;
+    crate->check = check;
+    crate->checkData = data;
 }
 
 const kovoOutcome* kovoLastOutcome(const kovoCrate* crate)
@@ -797,12 +1038,37 @@ int kovoGet(kovoCrate* crate, int object, int row, kovoValue* value)
 
 int kovoCheckSet(kovoCrate* crate, int object, int row, const kovoValue* value)
 {
-    return guarded(crate, 0, [&] { return checkSet(crate, object, row, value) ? 1 : 0; });
+    return guarded(crate, 0, [&] {
+        const Object* o = objectAt(object);
+        if (o == nullptr || value == nullptr) {
+            record(crate, KOVO_REFUSED, "", "no such object (number %d) or no value, nothing sent", object);
+            return 0;
+        }
+        const kovoRowSet one{row, *value, 0, 0, {}, {}};
+        return checkRows(crate, *o, &one, 1) ? 1 : 0;
+    });
 }
 
 int kovoSet(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo)
 {
-    return guarded(crate, 0, [&] { return setOne(crate, object, row, value, echo) ? 1 : 0; });
+    return guarded(crate, 0, [&] {
+        if (value == nullptr) {
+            record(crate, KOVO_REFUSED, "", "no value to write, nothing sent");
+            return 0;
+        }
+        kovoRowSet one{row, *value, 0, 0, {}, {}};
+        const bool written = setRows(crate, object, &one, 1);
+        if (written && echo != nullptr)
+            *echo = one.echo;
+        else
+            kovoFreeValue(&one.echo);
+        return written ? 1 : 0;
+    });
+}
+
+int kovoSetRows(kovoCrate* crate, int object, kovoRowSet* rows, int count)
+{
+    return guarded(crate, 0, [&] { return setRows(crate, object, rows, count) ? 1 : 0; });
 }
 
 /* ---- Bulk reads ---- */

@@ -307,9 +307,25 @@ void echoSet(netsnmp_request_info* request)
     putFaultValue(vb, *fault, kind, written);
 }
 
+// True when the request carries more variables than the crate takes in one
+// get or set (its answer would be too big for the crate).
+bool tooBig(const netsnmp_agent_request_info* reqinfo)
+{
+    if (simulation.maxVariables <= 0 || !reqinfo->asp || !reqinfo->asp->pdu)
+        return false;
+    int count = 0;
+    for (const netsnmp_variable_list* vb = reqinfo->asp->pdu->variables; vb; vb = vb->next_variable)
+        ++count;
+    return count > simulation.maxVariables;
+}
+
 int handleRequests(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_request_info* reqinfo,
                    netsnmp_request_info* requests)
 {
+    if ((reqinfo->mode == MODE_GET || reqinfo->mode == MODE_SET_RESERVE1) && tooBig(reqinfo)) {
+        netsnmp_set_request_error(reqinfo, requests, SNMP_ERR_TOOBIG);
+        return SNMP_ERR_NOERROR;
+    }
     for (netsnmp_request_info* request = requests; request; request = request->next) {
         netsnmp_variable_list* vb = request->requestvb;
         switch (reqinfo->mode) {

@@ -5,6 +5,7 @@
 // written as \xHH escapes.
 #include "sim.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -133,6 +134,17 @@ std::string delayCommand(const std::vector<std::string>& words)
     return "ok";
 }
 
+std::string tooBigCommand(const std::vector<std::string>& words)
+{
+    int variables = -1;
+    const std::string word = words.size() == 2 ? words[1] : "";
+    const auto [end, error] = std::from_chars(word.data(), word.data() + word.size(), variables);
+    if (word.empty() || error != std::errc() || end != word.data() + word.size() || variables < 0)
+        return "usage: toobig VARIABLES, a whole number from 0";
+    simulation.maxVariables = variables;
+    return "ok";
+}
+
 std::string advanceCommand(const std::vector<std::string>& words)
 {
     double seconds = 0;
@@ -170,6 +182,7 @@ const Command commands[] = {
     {"fault", "fault TARGET [get|set|any] KIND [ARGUMENT] [VALUE]", faultCommand},
     {"clear", "clear [TARGET]", clearCommand},
     {"delay", "delay SECONDS", delayCommand},
+    {"toobig", "toobig VARIABLES", tooBigCommand},
     {"advance", "advance SECONDS", advanceCommand},
     {"model", "model live|manual|frozen", modelCommand},
     {"help", "help", helpCommand},

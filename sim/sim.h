@@ -107,6 +107,7 @@ struct Simulation {
     Crate crate;
     Mode mode = Mode::live;
     double delay = 0;            // seconds every answer is held back
+    int maxVariables = 0;        // a get or set of more variables is answered tooBig; 0: no bound
     std::vector<Fault> faults;
 };
 extern Simulation simulation;

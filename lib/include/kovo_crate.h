@@ -2,9 +2,10 @@
  * kovo_crate.h: the crate as a value that a script names at run time: a
  * session opened with an address, communities, timeout and retries of the
  * caller's choice; single gets and sets that tell a failure from a zero
- * through the outcome of the last exchange; and bulk reads of the channel
- * table (GETBULK) and of the crate-wide objects (one GET), decoded by the
- * types that TORVAN-CRATE-MIB gives the objects (Float as a double).
+ * through the outcome of the last exchange; sets of many rows in few
+ * requests, with an outcome per row; and bulk reads of the channel table
+ * (GETBULK) and of the crate-wide objects (one GET), decoded by the types
+ * that TORVAN-CRATE-MIB gives the objects (Float as a double).
  *
  * It stands beside TORVAN_SNMP.h and changes nothing of it; both run on the
  * library's one client. It prints nothing on standard output: every failure
@@ -13,7 +14,9 @@
  * session takes answers only from the crate's own address and port (IPv4 or
  * IPv6); the outcome counts the datagrams from elsewhere that it dropped.
  * Every function that talks to the crate blocks for its exchanges; a session
- * is used by one thread at a time.
+ * is used by one thread at a time. The session makes an exchange's attempts
+ * (1 + retries) one at a time, each waiting the timeout, and a caller's
+ * check between them may stop it (kovoSetInterruptCheck).
  *
  * No function crashes or throws on misuse: a NULL crate, a NULL list, a count
  * or row out of range, a closed session or an unknown object give a failure
@@ -71,7 +74,8 @@ enum kovoOutcomeKind {
     KOVO_ERROR_STATUS,   /* the answer carries an error status (errorStatus) */
     KOVO_OTHER_OBJECT,   /* the answer is about another object than the one asked */
     KOVO_WRONG_TYPE,     /* the answer's value is not of the object's type */
-    KOVO_NO_SUCH         /* the crate has no such object or instance */
+    KOVO_NO_SUCH,        /* the crate has no such object or instance */
+    KOVO_INTERRUPTED     /* the caller's check stopped the exchange between two attempts */
 };
 
 typedef struct {
@@ -121,6 +125,13 @@ TORVAN_SNMP_API const kovoOutcome* kovoLastOutcome(const kovoCrate* crate);
 /* The name of an SNMP error status ("noAccess"), or "unknown". */
 TORVAN_SNMP_API const char* kovoErrorStatusName(int status);
 
+/* Calls check(data) between two attempts of an exchange, after one went
+ * unanswered: nonzero stops the exchange there, which then fails with
+ * KOVO_INTERRUPTED. A script's interpreter uses it to take a signal (Ctrl-C)
+ * within one timeout rather than after every retry. NULL check removes it;
+ * a NULL crate is ignored. */
+TORVAN_SNMP_API void kovoSetInterruptCheck(kovoCrate* crate, int (*check)(void* data), void* data);
+
 /* ---- Objects ---- */
 
 /* The number of objects, numbered from 0 in catalogue order. */
@@ -168,6 +179,37 @@ TORVAN_SNMP_API int kovoCheckSet(kovoCrate* crate, int object, int row, const ko
  * sent and the outcome's reason notes what the crate answered. 1, or 0 with
  * the outcome; when the check refuses, nothing is sent. */
 TORVAN_SNMP_API int kovoSet(kovoCrate* crate, int object, int row, const kovoValue* value, kovoValue* echo);
+
+/* ---- Sets of many rows ---- */
+
+/* One row of kovoSetRows: what to write to it, and how its write ended. */
+typedef struct {
+    int row;              /* in: the row, as kovoSet takes it */
+    kovoValue value;      /* in: the value, as kovoSet takes it */
+    int sent;             /* out: 1 when the row went out in a SET request */
+    int written;          /* out: 1 when the crate's answer confirmed the row's write */
+    kovoValue echo;       /* out, for a row written: as kovoSet's echo (overwritten, so
+                             empty on entry); kovoFreeValue releases it */
+    kovoOutcome outcome;  /* out: for a row not written, why; for a row written,
+                             success with a note of anything odd in its answer */
+} kovoRowSet;
+
+/* Writes count rows of one object, each with its own value; no row may be
+ * named twice. Every row is checked first as kovoCheckSet checks one, with
+ * the instances the checks read (each row's bounding object, or else the
+ * object itself) read together in GETs of as many variables as fit: when a
+ * row is refused or that read fails, nothing is sent, every row carries the
+ * refusal and sent stays 0. Then the rows go out in order, in SET requests of
+ * as many variables as fit a datagram of 1,400 bytes. The crate carries out a
+ * SET request whole or not at all: the rows of a request answered with an
+ * error status are not written and carry that outcome (whose object is the
+ * instance the crate named), and the other requests go on. A request the
+ * crate answers with tooBig goes again in halves, and no later request is
+ * larger. After a request the crate did not answer (it may or may not have
+ * carried it out: its rows are sent and not written), no further request is
+ * sent. Returns 1 when every row was written, else 0; the session's outcome
+ * is that of the first row not written, or that of the first row. */
+TORVAN_SNMP_API int kovoSetRows(kovoCrate* crate, int object, kovoRowSet* rows, int count);
 
 /* ---- Bulk reads ---- */
 

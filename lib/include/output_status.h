@@ -1,6 +1,7 @@
 /*
- * output_status.h: what a channel's outputStatus bits and its
- * outputSupervisionBehavior codes mean, as the crate reports and takes them.
+ * output_status.h: what a channel's outputStatus bits, the crate's sysStatus
+ * bits and a channel's outputSupervisionBehavior codes mean, as the crate
+ * reports and takes them.
  *
  * Each table is a macro that takes the row macro as its argument (XX below),
  * so that including this header defines no name but these prefixed ones.
@@ -29,6 +30,13 @@
     XX(7, failureMaxPower,        "failure: power too high")            \
     XX(8, failureMaxTemperature,  "failure: temperature too high")      \
     XX(9, currentLimited,         "current limited")
+
+/*
+ * The bits of the crate's sysStatus, lowest first: XX(bit, name, label), as
+ * for outputStatus. Bit 0 follows the main switch.
+ */
+#define TORVAN_SYSTEM_STATUS_BITS(XX) \
+    XX(0, mainOn, "main switch on")
 
 /*
  * The supervision limits, in the order of their two-bit fields in

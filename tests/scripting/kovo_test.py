@@ -1,14 +1,19 @@
 """kovo_test.py: This file contains the tests of the Python module kovo against
 the simulated crate: values read and written through channels, tables against
 one read per value, every kind of failed exchange as a KovoError naming host,
-object and reason, refused sets that send nothing, and closing.
+object and reason, refused sets that send nothing, closing, the present
+channels, writes of many rows, the interpreter left running while a crate is
+waited for and Ctrl-C taken between attempts, and a crate on IPv6.
 
 The crates, one on IPv4 and one on IPv6, are the tests' process layer's,
 started by with-crate with kovo_test.toml as their layout and handed over in
 the environment."""
 import json
 import os
+import signal
 import socket
+import threading
+import time
 import unittest
 
 import kovo
@@ -50,7 +55,7 @@ class CrateTest(unittest.TestCase):
     def test_channel_attributes_read_and_write_their_objects(self):
         channel = self.crate.channels[3]
         channel.voltage = 24.2
-        self.assertEqual(channel.voltage, 24.200000762939453)
+        self.assertEqual(channel.voltage, 24.2)
         self.assertEqual(channel.outputVoltage, channel.voltage)
         channel.switch = 1
         self.assertEqual((channel.name, channel.switch), ("U3", 1))
@@ -99,6 +104,65 @@ class CrateTest(unittest.TestCase):
         with self.assertRaises(TypeError):
             channels[0].switch = 1.5
         self.assertEqual(len(self.sim.sets()), sets_before)
+
+    def test_channels_are_the_present_ones_by_their_index(self):
+        channels = self.crate.channels
+        self.assertEqual(len(channels), 24)
+        self.assertEqual([c.index for c in channels][6:10], [6, 7, 100, 101])
+        self.assertEqual((3 in channels, 8 in channels), (True, False))
+        self.assertIsInstance(channels[3].status, kovo.OutputStatus)
+        self.assertEqual(self.crate.scalars()["sysStatus"], kovo.SysStatus(0))
+        self.assertEqual(kovo.OutputStatus(68), kovo.OutputStatus.rampingDown | kovo.OutputStatus.failureMaxCurrent)
+        with self.assertRaises(kovo.KovoError) as caught:
+            channels[8]
+        self.assertEqual((caught.exception.kind, caught.exception.channels), ("no such instance", [8]))
+        self.assertIn("channel 8 (slot 0, channel 8 of the slot) is not in the crate", str(caught.exception))
+        self.assertEqual(self.crate.select("slot 1,off"), list(range(100, 108)))
+
+    def test_writes_of_many_rows_say_which_were_written(self):
+        # Requests of two channels (the crate answers more with tooBig); the
+        # crate refuses the one holding channel 2, so channel 3 goes unwritten too.
+        self.assertEqual(self.sim.command("toobig 2"), "ok")
+        self.addCleanup(self.sim.command, "toobig 0")
+        self.assertEqual(self.sim.command("fault outputVoltage.3 set error badValue"), "ok")
+        with self.assertRaises(kovo.KovoError) as caught:
+            self.crate.set_many("outputVoltage", "0-3", 5.5)
+        error = caught.exception
+        self.assertEqual((error.written, error.not_written, error.kind), ([0, 1], [2, 3], "error status"))
+        self.assertIn("channel 2 outputVoltage (SNMP instance outputVoltage.3)", str(error))
+        self.assertEqual([c.voltage == 5.5 for c in self.crate.channels][:4], [True, True, False, False])
+        self.assertEqual(self.crate.set_many("outputVoltage", [4, 5], 1.5), {4: 1.5, 5: 1.5})
+        with self.assertRaises(kovo.KovoError) as caught:   # the built-in crate is switched off
+            self.crate.ramp("slot 0", 2.0)
+        self.assertEqual(caught.exception.kind, "switched off")
+
+    def test_the_interpreter_runs_on_while_a_crate_is_waited_for(self):
+        self.assertEqual(self.sim.command("fault outputVoltage.1 get drop"), "ok")
+        ticks, waiting = [], threading.Event()
+        waiting.set()
+        ticker = threading.Thread(target=lambda: [ticks.append(time.sleep(0.01)) for _ in iter(waiting.is_set, False)])
+        ticker.start()
+        before = len(ticks)
+        with self.assertRaises(kovo.KovoError):
+            self.crate.channels[0].voltage      # 0.3 s without an answer
+        during = len(ticks) - before
+        waiting.clear()
+        ticker.join()
+        self.assertGreater(during, 10)
+        with self.assertRaises(kovo.KovoError):
+            kovo.Crate("\u00e9" * 300)
+
+    def test_ctrl_c_stops_an_exchange_between_its_attempts(self):
+        self.assertEqual(self.sim.command("fault outputVoltage.1 get drop"), "ok")
+        def attempts():
+            with open(self.sim.log) as f:
+                return sum(1 for line in f if '"outputVoltage.1"' in line)
+        before = attempts()
+        with kovo.Crate(self.sim.address, timeout=0.2, retries=20) as crate:
+            threading.Timer(0.3, os.kill, (os.getpid(), signal.SIGINT)).start()
+            with self.assertRaises(KeyboardInterrupt):
+                crate.channels[0].voltage
+        self.assertLess(attempts() - before, 6)     # of 21: stopped after the attempt under way
 
     def test_crate_on_ipv6(self):
         address = self.sim.addresses[1]

@@ -913,7 +913,7 @@ TEST(SimControl, EveryCommandGetsOneReplyLineWhateverBytesItHolds)
         {"get \"a\\nb\\u001b[2J\"", "error: line 3: unknown instance \"a\\x0Ab\\x1B[2J\""},
         {"bogus\x7f\r", "error: line 4: unknown command \"bogus\\x7F\""},
         {"help", "ok get NAME; set NAME VALUE; fault TARGET [get|set|any] KIND [ARGUMENT] [VALUE]; clear [TARGET]; "
-                 "delay SECONDS; advance SECONDS; model live|manual|frozen; help; quit"},
+                 "delay SECONDS; toobig VARIABLES; advance SECONDS; model live|manual|frozen; help; quit"},
     };
     for (const auto& [command, reply] : cases)
         EXPECT_EQ(simCommand(sim, command), reply);

@@ -31,6 +31,7 @@ enum class Output {
     file,       // the file named by Start::outFile or Start::errFile
     merged,     // standard error only: into standard output, in order
     inherited,  // the test's own
+    brokenPipe, // a pipe whose reading end is closed before the program starts (POSIX)
 };
 
 // How to start a program. argv[0] is a path, or a name looked up in PATH.

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <functional>
 #include <sstream>
+#include <utility>
 
 extern char** environ;
 
@@ -98,11 +99,19 @@ std::vector<char*> pointers(std::vector<std::string>& strings)
     return list;
 }
 
-int openFor(Output output, const std::string& file)
+// Opens where an output goes: ends[1] for the program, ends[0] for the test
+// when it reads it; neither when the program keeps the test's own.
+bool openOutput(Output output, const std::string& file, int ends[2])
 {
-    if (output == Output::file)
-        return open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    return open("/dev/null", O_WRONLY | O_CLOEXEC);
+    switch (output) {
+    case Output::pipe: return pipe2(ends, O_CLOEXEC) == 0;
+    case Output::brokenPipe: return pipe2(ends, O_CLOEXEC) == 0 && close(std::exchange(ends[0], -1)) == 0;
+    case Output::merged:
+    case Output::inherited: return true;
+    case Output::file: return (ends[1] = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) >= 0;
+    case Output::null: break;
+    }
+    return (ends[1] = open("/dev/null", O_WRONLY | O_CLOEXEC)) >= 0;
 }
 
 // Reads what one of the program's outputs holds now; false at its end.
@@ -233,15 +242,7 @@ bool openStreams(const Start& start, Streams& st)
     case Input::null: opened = (st.in[0] = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0; break;
     case Input::file: opened = (st.in[0] = open(start.inputFile.c_str(), O_RDONLY | O_CLOEXEC)) >= 0; break;
     }
-    if (start.out == Output::pipe)
-        opened = opened && pipe2(st.out, O_CLOEXEC) == 0;
-    else if (start.out != Output::inherited)
-        opened = opened && (st.out[1] = openFor(start.out, start.outFile)) >= 0;
-    if (start.err == Output::pipe)
-        opened = opened && pipe2(st.err, O_CLOEXEC) == 0;
-    else if (start.err != Output::merged && start.err != Output::inherited)
-        opened = opened && (st.err[1] = openFor(start.err, start.errFile)) >= 0;
-    return opened;
+    return opened && openOutput(start.out, start.outFile, st.out) && openOutput(start.err, start.errFile, st.err);
 }
 
 // What the forked child does: takes its streams and folder, and becomes the
@@ -252,6 +253,10 @@ bool openStreams(const Start& start, Streams& st)
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (getppid() != parent)
         _exit(127);
+    // SIGPIPE as a shell leaves it, not ignored as in the test program.
+    struct sigaction byDefault {};
+    byDefault.sa_handler = SIG_DFL;
+    sigaction(SIGPIPE, &byDefault, nullptr);
     if (start.ownSession)
         setsid();
     dup2(st.in[0], 0);

@@ -43,6 +43,9 @@ TEST(Process, StartsWithItsInputEnvironmentFolderAndStreams)
          "terminal\n", "", 0},
         {"a program that cannot run", {.argv = {"/nonexistent/program"}}, "", "",
          "cannot run /nonexistent/program: No such file or directory\n", 127},
+        {"output that nobody reads, and SIGPIPE as a shell leaves it",
+         {.argv = {"sh", "-c", "echo lost; echo not reached >&2"}, .out = Output::brokenPipe}, "", "", "",
+         128 + SIGPIPE},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -258,6 +258,8 @@ void startLinux(Process::State& s, const Start& start)
 
 HANDLE openFor(Output output, const std::string& file, SECURITY_ATTRIBUTES* inherit)
 {
+    if (output == Output::brokenPipe)
+        return INVALID_HANDLE_VALUE;  // only on POSIX
     return CreateFileA(output == Output::file ? file.c_str() : "NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                        inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
