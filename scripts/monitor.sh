@@ -24,18 +24,17 @@
 #               given as long, instead of every 10 s with 8 s per scrape.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-usage="usage: scripts/monitor.sh [--check] [--crates FILE] [--interval SECONDS]"
+usage() { echo "usage: scripts/monitor.sh [--check] [--crates FILE] [--interval SECONDS]" >&2; exit 2; }
 check=false crates_file="" interval=""
 while (($#)); do
   case $1 in
     --check) check=true ;;
-    --crates) crates_file=$(realpath -m "${2:?$usage}"); shift ;;
-    --interval) interval=${2:?$usage}; shift ;;
-    *) echo "$usage" >&2; exit 2 ;;
+    --crates) [[ -n ${2:-} ]] || usage; crates_file=$(realpath -m "$2"); shift ;;
+    --interval) [[ ${2:-} =~ ^[1-9][0-9]*$ ]] || usage; interval=$2; shift ;;
+    *) usage ;;
   esac
   shift
 done
-[[ -z $interval || $interval =~ ^[1-9][0-9]*$ ]] || { echo "$usage" >&2; exit 2; }
 build=$(realpath -m "${KOVO_BUILD_DIR:-build}")
 
 if ! $check && [[ -z $crates_file ]]; then
