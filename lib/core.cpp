@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <system_error>
 
@@ -281,8 +282,19 @@ HSNMP open(const SessionSettings& settings, std::string* error)
             snmp_set_detail(session.peername);
         }
     }
-    if (handle != nullptr) {
-        snmp_sess_session(handle)->myvoid = new SessionState{settings.writeCommunity};
+    // The callers are C functions, which no exception may cross: a session
+    // whose state cannot be allocated is closed again as a failed open.
+    SessionState* state = nullptr;
+    try {
+        state = handle != nullptr ? new SessionState{settings.writeCommunity} : nullptr;
+    } catch (const std::bad_alloc&) {
+    }
+    if (state != nullptr) {
+        snmp_sess_session(handle)->myvoid = state;
+    } else if (handle != nullptr) {
+        snmp_sess_close(handle);
+        handle = nullptr;
+        *error = "out of memory";
     } else {
         int liberr = 0, syserr = 0;
         char* text = nullptr;

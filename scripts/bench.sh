@@ -9,8 +9,9 @@
 # Environment: KOVO_BENCH_REPETITIONS (default 5), KOVO_BENCH_MIN_TIME
 # (seconds per repetition, default 0.5).
 #
-# The benchmarks drive builds of the program whose crate addresses are the
-# benchmark build tree's own, so they never meet a test run's crates.
+# The benchmarks drive the tests' build of the program, whose crate address is
+# the benchmark build tree's own, in a network namespace of their own where
+# one can be made, so they never meet a test run's crates.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,7 +30,7 @@ build=${KOVO_BENCH_BUILD_DIR:-build-bench}
 repetitions=${KOVO_BENCH_REPETITIONS:-5}
 min_time=${KOVO_BENCH_MIN_TIME:-0.5}
 
-KOVO_BUILD_DIR=$build bash scripts/build.sh -DCMAKE_BUILD_TYPE=Release
+KOVO_BUILD_DIR=$build bash scripts/build.sh -DCMAKE_BUILD_TYPE=Release -DKOVO_BENCHMARKS=ON
 export MIBDIRS=$PWD/$build/mib:/usr/share/snmp/mibs/ietf
 
 loads=()

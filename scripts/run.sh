@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
-# Sets the machine up, builds, starts the simulated crate on the address the
-# program has compiled in, and runs the panel program against it from the
-# executable's folder; the simulated crate stops when the program ends.
+# Sets the machine up, builds the panel program and the simulated crate (and
+# nothing else: scripts/test.sh builds the tests), starts the simulated crate
+# on the address the program has compiled in, and runs the panel program
+# against it from the executable's folder; the simulated crate stops when the
+# program ends.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh >&2   # the program's standard output stays its own
-bash scripts/build.sh >&2
 build=$(pwd)/${KOVO_BUILD_DIR:-build}
+cmake -S . -B "$build" >/dev/null
+cmake --build "$build" -j"$(nproc)" --target kovo_uir crate-sim >&2
 
-# The crate's address is the one the tests that check the compiled-in
-# address use; their lock file is held while this crate runs (crate-sim and
-# the program inherit it), so that a test run waits instead of meeting it.
+# The crate's address is the program's. Tests that put a crate on a fixed
+# address do so in a network namespace of their own; where none can be made
+# they take this lock file, which is held while this crate runs (crate-sim
+# and the program inherit it), so that they wait instead of meeting it.
 lock=/tmp/kovo-crate-127.0.0.1-1161.lock
 [[ -e $lock ]] || : >>"$lock"
 exec 9<"$lock"

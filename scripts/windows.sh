@@ -166,8 +166,10 @@ keep_desktop() {
   exit 1
 }
 
-# The simulated crate and its launcher for the tests come from the Linux
-# build, brought up to date (nothing to do after scripts/test.sh).
+# The tests' simulated crate, which the process layer of the tests under Wine
+# starts as Wine runs any Linux program, and the driver of the window tests
+# come from the Linux build, brought up to date (nothing to do after
+# scripts/test.sh).
 linux_tools() {
   step "bringing the Linux build up to date for the simulated crate"
   bash scripts/setup.sh

@@ -4,14 +4,19 @@
 // commands until SIGINT, SIGTERM or "quit".
 #include "sim.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <getopt.h>
 #include <strings.h>
+#include <unistd.h>
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
+#include <net-snmp/library/fd_event_manager.h>
 
 namespace {
 
@@ -130,20 +135,38 @@ Parsed parseOptions(int argc, char** argv, Options& options, std::string& error)
     return Parsed::run;
 }
 
+// A pipe the signal handler writes to and the agent's wait watches: a signal
+// that comes after the loop looked at the flag, but before the wait began,
+// still ends the wait, which has no time limit.
+int wakeUp[2] = {-1, -1};
+
 void stop(int)
 {
     sim::keepRunning = 0;
+    const int saved = errno;
+    [[maybe_unused]] const ssize_t ignored = write(wakeUp[1], "", 1);
+    errno = saved;
 }
 
-// SIGINT and SIGTERM interrupt the agent's wait, so the loop sees the flag.
-void catchSignals()
+void drainWakeUp(int fd, void*)
 {
+    char bytes[64];
+    while (read(fd, bytes, sizeof bytes) > 0) {
+    }
+}
+
+// SIGINT and SIGTERM end the agent's wait, so the loop sees the flag.
+bool catchSignals()
+{
+    if (pipe2(wakeUp, O_CLOEXEC | O_NONBLOCK) != 0)
+        return false;
     struct sigaction action {};
     action.sa_handler = stop;
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    return true;
 }
 
 // A private folder for Net-SNMP's state, so that no two simulators and no
@@ -186,7 +209,8 @@ int main(int argc, char** argv)
     }
     if (!udpAddress(options.listen))
         return fail("--listen " + options.listen + ": only UDP is served, give udp:HOST:PORT or udp6:[HOST]:PORT", "");
-    catchSignals();
+    if (!catchSignals())
+        return fail(std::string("cannot make a pipe: ") + std::strerror(errno), "");
     sim::wallSeconds();     // the clock of the model and the log starts now
 
     // Net-SNMP's state and configuration live in a private folder.
@@ -212,6 +236,7 @@ int main(int argc, char** argv)
         return fail(error, stateDir);
     }
     sim::startControl();
+    register_readfd(wakeUp[0], drainWakeUp, nullptr);
     // Net-SNMP needs its folder only while starting; gone now, it cannot be
     // left behind even if the simulator is killed.
     std::error_code ignored;

@@ -15,9 +15,6 @@
 // scripts/plot-report-time.py.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -33,7 +30,6 @@
 #include "kovo_bench_support.h"
 #include "kovo_test_support.h"
 
-extern char** environ;
 
 // The status button's callback with the session it uses (status_button.cpp).
 void useSession(HSNMP session);
@@ -193,24 +189,14 @@ std::string dotted(const oid* id, size_t length)
 // failed.
 bool spawnedOnce(Crate& crate)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    bool ok = true;
     for (auto [id, length] : crate.reads) {
-        const std::string name = dotted(id, length);
-        const char* argv[] = {"snmpget", "-v2c", "-c", "ovalis", "-Oqv", crate.sim.address.c_str(), name.c_str(),
-                              nullptr};
-        pid_t child = 0;
-        int status = 0;
-        if (posix_spawnp(&child, "snmpget", &actions, nullptr, const_cast<char**>(argv), environ) != 0 ||
-            waitpid(child, &status, 0) != child || status != 0) {
-            ok = false;
-            break;
-        }
+        const kovo::test::RunResult get = kovo::test::run(
+            {.argv = {"snmpget", "-v2c", "-c", "ovalis", "-Oqv", crate.sim.address, dotted(id, length)},
+             .out = kovo::test::Output::null});
+        if (get.status != 0)
+            return false;
     }
-    posix_spawn_file_actions_destroy(&actions);
-    return ok;
+    return true;
 }
 
 void SpawnedSnmpget(benchmark::State& state)

@@ -25,8 +25,8 @@ std::string display;
 std::string runtimeFolder;
 pid_t simulator = -1;
 
-const std::string programFolder = KOVO_BENCH_FOLDER;
-const std::string program = programFolder + "/gui_bench_kovo_uir";
+const std::string programFolder = KOVO_TEST_APP_DIR;
+const std::string program = KOVO_TEST_APP;
 const std::string mibDirs = "MIBDIRS=" KOVO_BINARY_DIR "/mib:/usr/share/snmp/mibs/ietf";
 
 double secondsSince(std::chrono::steady_clock::time_point start)
@@ -47,11 +47,11 @@ void windowShown(benchmark::State& state)
             return;
         }
         auto start = std::chrono::steady_clock::now();
-        Child child = spawn({program}, programFolder,
-                            {"DISPLAY=" + display, mibDirs, "LANG=C.UTF-8", "XDG_RUNTIME_DIR=" + runtimeFolder,
-                             "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so",
-                             "KOVO_GUI_HOOK=tell 3; close"},
-                            Input::null, shown[1]);
+        Process child = spawn({program}, programFolder,
+                              {"DISPLAY=" + display, mibDirs, "LANG=C.UTF-8", "XDG_RUNTIME_DIR=" + runtimeFolder,
+                               "LD_PRELOAD=" KOVO_BINARY_DIR "/tests/gui/libkovo_gui_hook.so",
+                               "KOVO_GUI_HOOK=tell 3; close"},
+                              Input::null, shown[1]);
         close(shown[1]);
         std::string said;
         bool ok = readUntil(shown[0], "shown\n", &said, 60000);
@@ -73,15 +73,13 @@ void consoleShown(benchmark::State& state)
         return;
     for (auto _ : state) {
         auto start = std::chrono::steady_clock::now();
-        Child child = spawn({program}, programFolder, {mibDirs, "LANG=C.UTF-8"}, Input::terminal);
-        std::string err;
-        bool ok = readUntil(child.err, "Type help for the commands.", &err, 60000);
+        Process child = spawn({program}, programFolder, {mibDirs, "LANG=C.UTF-8"}, Input::terminal);
+        bool ok = child.readUntil("Type help for the commands.", 60000, true);
         state.SetIterationTime(secondsSince(start));
-        const char quit[] = "press QUIT\n";
-        ok = ok && write(child.terminal, quit, sizeof quit - 1) == sizeof quit - 1;
+        ok = ok && child.write("press QUIT\n");
         Finished run = finish(&child, 60000);
         if (!ok || run.status != 0) {
-            state.SkipWithError(("the console panel did not show: " + err + run.err).c_str());
+            state.SkipWithError(("the console panel did not show: " + run.err).c_str());
             return;
         }
     }
@@ -105,7 +103,7 @@ BENCHMARK(consoleShown)->Apply(regimes);
 int main(int argc, char** argv)
 {
     benchmark::Initialize(&argc, argv);
-    Child server;
+    Process server;
     display = startXvfb(&server);
     if (display.empty()) {
         fprintf(stderr, "gui_startup_bench: Xvfb did not start\n");
@@ -113,17 +111,16 @@ int main(int argc, char** argv)
     }
     kovo::test::Sim sim;
     try {
-        sim = kovo::test::startSim("", "udp:" KOVO_BENCH_ADDRESS, kovo::test::RequestLog::none);
+        sim = kovo::test::startSim("", "udp:" KOVO_TEST_APP_ADDRESS, kovo::test::RequestLog::none);
     } catch (const std::exception& e) {
         fprintf(stderr, "gui_startup_bench: %s\n", e.what());
-        stopChild(&server);
         return 1;
     }
     simulator = sim.pid;
     runtimeFolder = makeFolder();
     benchmark::RunSpecifiedBenchmarks();
     kovo::test::stopSim(sim);
-    stopChild(&server);
+    server.stop();
     removeFolder(runtimeFolder);
     benchmark::Shutdown();
     return 0;

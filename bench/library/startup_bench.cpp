@@ -12,10 +12,8 @@
 
 #include <fcntl.h>
 #include <sched.h>
-#include <spawn.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -26,8 +24,8 @@
 #include <vector>
 
 #include "catalogue.h"
+#include "kovo_process.h"
 
-extern char** environ;
 
 namespace {
 
@@ -116,23 +114,17 @@ bool runSide(const char* side, bool hugePages, Run& run)
     int result[2];
     if (pipe(result) != 0)
         return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclose(&actions, result[0]);     // before the dup2: it may be descriptor 3
-    posix_spawn_file_actions_adddup2(&actions, result[1], 3);
-    const char* argv[] = {"startup_bench", "--child", side, hugePages ? "huge" : "small", nullptr};
-    pid_t child = -1;
-    const int failed = posix_spawn(&child, "/proc/self/exe", &actions, nullptr, const_cast<char**>(argv), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    kovo::test::Process child({.argv = {"/proc/self/exe", "--child", side, hugePages ? "huge" : "small"},
+                               .input = kovo::test::Input::null,
+                               .out = kovo::test::Output::null,
+                               .passed = {result[1]}});
     close(result[1]);
     std::string text;
     char buffer[256];
     for (ssize_t n; (n = read(result[0], buffer, sizeof buffer)) > 0;)
         text.append(buffer, static_cast<size_t>(n));
     close(result[0]);
-    int status = 0;
-    if (failed != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    if (child.wait() != 0)
         return false;
     return std::sscanf(text.c_str(), "%lf %lf %ld %ld", &run.seconds, &run.cpu, &run.faults, &run.residentKiB) == 4;
 }

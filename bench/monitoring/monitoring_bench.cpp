@@ -6,10 +6,12 @@
 // and one Prometheus keep scraped every 10 s on this machine, with every
 // scrape done within the interval.
 //
-// The fleet grows by doubling from 4 crates until a step fails, then halves
-// the gap between the last step kept and the first failed down to 4 crates;
-// each step is judged on the 3 scrape intervals after every crate was up:
-// no scrape may fail or take the interval, and each crate is scraped on.
+// The exporter, Alertmanager and Prometheus are the chain of
+// scripts/monitor.sh with the project's configuration, rules included. The
+// fleet grows by doubling from 4 crates until a step fails, then halves the
+// gap between the last step kept and the first failed down to 4 crates; each
+// step is judged on the 3 scrape intervals after every crate was up: no
+// scrape may fail or take the interval, and each crate is scraped on.
 // KOVO_BENCH_FLEET_MAX caps it (default 128).
 #include <benchmark/benchmark.h>
 
@@ -19,7 +21,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,13 +41,8 @@ const std::string hallLayout = readFile(source / "monitoring/crates/hall-1000.to
 
 std::string address;        // the benchmarked crate
 HSNMP session = nullptr;
-std::unique_ptr<Server> exporter;
-
-std::vector<std::string> exporterArgs()
-{
-    return {"prometheus-snmp-exporter", "--config.file=" + (source / "monitoring/snmp.yml").string(),
-            "--web.listen-address={address}"};
-}
+fs::path cratesFile;        // the crates the chain scrapes
+Chain* chain = nullptr;
 
 // The exposition's samples: lines that are no comment.
 int samples(const std::string& text)
@@ -64,7 +60,7 @@ void BM_exporterScrape(benchmark::State& state)
 {
     int values = 0;
     for (auto _ : state)
-        values = samples(httpGet(exporter->address, "/snmp", {{"module", "crate"}, {"target", address}}));
+        values = samples(httpGet(chain->exporter, "/snmp", {{"module", "crate"}, {"target", address}}));
     if (values < 19000)     // 19 metrics of each of the 1000 channels (their names are labels), and the rest
         state.SkipWithError("the exporter's scrape came short");
     state.counters["samples"] = values;
@@ -146,17 +142,17 @@ struct Step {
     double longest;
 };
 
-Step judgeFleet(std::vector<kovo::test::Sim>& sims, int crates, Server& prometheus, const fs::path& dir)
+Step judgeFleet(std::vector<kovo::test::Sim>& sims, int crates)
 {
     while (static_cast<int>(sims.size()) < crates)
         sims.push_back(kovo::test::startSim(hallLayout, "", kovo::test::RequestLog::none));
-    std::ofstream targets(dir / "crates.yml");
+    std::ofstream targets(cratesFile);
     for (int i = 0; i < crates; ++i)
         targets << "- targets: ['" << sims[i].address << "']\n";
     targets.close();
     auto query = [&](const std::string& expression) {
         const auto answer = nlohmann::json::parse(
-            httpGet(prometheus.address, "/api/v1/query", {{"query", expression}}), nullptr, false);
+            httpGet(chain->prometheus, "/api/v1/query", {{"query", expression}}), nullptr, false);
         const auto& result = answer.contains("data") ? answer["data"]["result"] : nlohmann::json::array();
         return result.size() == 1 ? std::stod(result[0]["value"][1].get<std::string>()) : -1.0;
     };
@@ -179,25 +175,11 @@ void BM_fleet(benchmark::State& state)
     const char* cap = std::getenv("KOVO_BENCH_FLEET_MAX");
     const int most = cap ? std::atoi(cap) : 128;
     for (auto _ : state) {
-        const fs::path dir = kovo::test::makeTempDir("kovo-fleet");
-        std::string config = readFile(source / "monitoring/prometheus.yml");
-        config = config.substr(0, config.find("rule_files:")) +
-                 "scrape_configs:\n  - job_name: crate\n    scrape_timeout: 10s\n    metrics_path: /snmp\n"
-                 "    params:\n      module: [crate]\n    file_sd_configs:\n      - files: [crates.yml]\n"
-                 "    relabel_configs:\n      - source_labels: [__address__]\n        target_label: __param_target\n"
-                 "      - source_labels: [__param_target]\n        target_label: instance\n"
-                 "      - target_label: __address__\n        replacement: " + exporter->address + "\n";
-        std::ofstream(dir / "prometheus.yml") << config;
-        std::ofstream(dir / "crates.yml") << "[]\n";
-        Server prometheus("prometheus", dir,
-                          {"prometheus", "--config.file=" + (dir / "prometheus.yml").string(),
-                           "--storage.tsdb.path=" + (dir / "data").string(), "--web.listen-address={address}"},
-                          "/-/ready");
         std::vector<kovo::test::Sim> sims;
         int kept = 0, failedAt = 0;
         double keptLongest = 0, failedLongest = 0;
         for (int crates = 4; crates <= most && (failedAt == 0 || failedAt - kept > 4);) {
-            const Step step = judgeFleet(sims, crates, prometheus, dir);
+            const Step step = judgeFleet(sims, crates);
             if (step.kept) {
                 kept = crates;
                 keptLongest = step.longest;
@@ -213,8 +195,7 @@ void BM_fleet(benchmark::State& state)
         state.counters["longest_scrape_s"] = keptLongest;
         state.counters["failed_at_crates"] = failedAt;
         state.counters["failed_longest_scrape_s"] = failedLongest;
-        prometheus.stop();
-        fs::remove_all(dir);
+        std::ofstream(cratesFile) << "[]\n";
     }
 }
 BENCHMARK(BM_fleet)->Iterations(1)->Repetitions(1)->Unit(benchmark::kSecond)->UseRealTime();
@@ -231,11 +212,14 @@ int main(int argc, char** argv)
     address = sim.address;
     session = SnmpOpen(address.c_str());
     const fs::path dir = kovo::test::makeTempDir("kovo-monitoring-bench");
-    exporter = std::make_unique<Server>("exporter", dir, exporterArgs(), "/");
+    cratesFile = dir / "crates.yml";
+    std::ofstream(cratesFile) << "[]\n";
+    Chain started = startChain(cratesFile);
+    chain = &started;
     if (session == nullptr)
         return 1;
     benchmark::RunSpecifiedBenchmarks();
-    exporter.reset();
+    started.script.stop();
     fs::remove_all(dir);
     SnmpClose(session);
     kovo::test::stopSim(sim);

@@ -11,8 +11,6 @@
 // are taken from the medians of one run.
 #include <benchmark/benchmark.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,8 +22,6 @@
 #include "kovo_crate.h"
 #include "kovo_test_support.h"
 #include "netsnmplib.h"
-
-extern char** environ;
 
 namespace {
 
@@ -54,28 +50,8 @@ std::vector<int> crateWide()
 // it cannot be started or fails.
 bool spawn(const std::vector<std::string>& args)
 {
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    int out[2];
-    if (pipe(out) != 0)
-        return false;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, out[0]);
-    pid_t child = 0;
-    const int failed = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    size_t bytes = 0;
-    char buffer[65536];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-        bytes += static_cast<size_t>(n);
-    close(out[0]);
-    int status = 0;
-    return failed == 0 && waitpid(child, &status, 0) == child && status == 0 && bytes > 0;
+    const kovo::test::RunResult run = kovo::test::runProgram(args);
+    return run.status == 0 && !run.out.empty();
 }
 
 // Runs the commands one after the other in each iteration; the benchmark

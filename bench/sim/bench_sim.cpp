@@ -11,7 +11,6 @@
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +19,8 @@
 #include <iterator>
 #include <sstream>
 #include <netinet/in.h>
-#include <poll.h>
 #include <string>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -32,13 +28,16 @@
 #include <net-snmp/net-snmp-includes.h>
 
 #include "kovo_bench_support.h"
+#include "kovo_test_support.h"
 
 namespace {
 
+// An agent of the benchmark: a crate-sim, or snmpd.
 struct Agent {
-    pid_t pid = -1;
+    kovo::test::Sim crate;
+    kovo::test::Process process;
+    long pid = -1;
     int port = 0;
-    std::string name;
 };
 
 // The crates: the built-in one, and 1000 channels in ten full slots, the
@@ -65,67 +64,6 @@ int freeUdpPort()
     return ntohs(address.sin_port);
 }
 
-// Starts a program with its standard output on a pipe and waits for the
-// first line that contains `readyText`; returns that line ("" if none came).
-std::string startAgent(Agent& agent, std::vector<std::string> argv, const char* readyText,
-                       const std::vector<std::string>& env)
-{
-    int output[2];
-    if (pipe(output) != 0)
-        return "";
-    agent.pid = fork();
-    if (agent.pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        dup2(output[1], 1);
-        close(output[0]);
-        for (const std::string& e : env)
-            putenv(const_cast<char*>(e.c_str()));
-        std::vector<char*> args;
-        for (std::string& a : argv)
-            args.push_back(a.data());
-        args.push_back(nullptr);
-        execv(args[0], args.data());
-        _exit(127);
-    }
-    close(output[1]);
-    std::string text;
-    char buffer[4096];
-    while (true) {
-        pollfd p{output[0], POLLIN, 0};
-        if (poll(&p, 1, 60000) <= 0)
-            break;
-        const ssize_t count = read(output[0], buffer, sizeof buffer);
-        if (count <= 0)
-            break;
-        text.append(buffer, static_cast<std::size_t>(count));
-        const auto at = text.find(readyText);
-        if (at != std::string::npos && text.find('\n', at) != std::string::npos) {
-            // Keep draining the agent's output so that it never blocks on a full pipe.
-            const int fd = output[0];
-            if (fork() == 0) {
-                while (read(fd, buffer, sizeof buffer) > 0) {
-                }
-                _exit(0);
-            }
-            close(fd);
-            const auto start = text.rfind('\n', at);
-            return text.substr(start == std::string::npos ? 0 : start + 1, text.find('\n', at) - start);
-        }
-    }
-    close(output[0]);
-    return "";
-}
-
-void stopAgent(Agent& agent)
-{
-    if (agent.pid <= 0)
-        return;
-    kill(agent.pid, SIGTERM);
-    int status = 0;
-    waitpid(agent.pid, &status, 0);
-    agent.pid = -1;
-}
-
 std::string layoutOfFullCrate()
 {
     std::string layout = fullCrateLayout;
@@ -135,42 +73,39 @@ std::string layoutOfFullCrate()
     return layout;
 }
 
-bool startCrateSim(Agent& agent, const std::string& layout, const std::string& mibEnv)
+bool startCrateSim(Agent& agent, const std::string& layout)
 {
-    std::vector<std::string> argv{KOVO_BINARY_DIR "/sim/crate-sim", "--listen", "udp:127.0.0.1:0"};
-    if (!layout.empty()) {
-        const std::string path = workDir + "/layout.toml";
-        std::ofstream(path) << layout;
-        argv.insert(argv.end(), {"--layout", path});
+    try {
+        agent.crate = kovo::test::startSim(layout, "", kovo::test::RequestLog::none);
+    } catch (const std::exception&) {
+        return false;
     }
-    const std::string ready = startAgent(agent, argv, "crate-sim ready on", {mibEnv});
-    agent.port = std::atoi(ready.substr(ready.rfind(':') + 1).c_str());
-    return !ready.empty();
+    agent.pid = agent.crate.pid;
+    agent.port = agent.crate.port;
+    return true;
 }
 
 bool startAll()
 {
-    char pattern[] = "/tmp/bench-sim.XXXXXX";
-    if (!mkdtemp(pattern))
-        return false;
-    workDir = pattern;
-    const char* mibdirs = std::getenv("MIBDIRS");
-    const std::string mibEnv = std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS);
-    if (!startCrateSim(builtInCrate, "", mibEnv) || !startCrateSim(fullCrate, layoutOfFullCrate(), mibEnv)) {
+    workDir = kovo::test::makeTempDir("bench-sim");
+    if (!startCrateSim(builtInCrate, "") || !startCrateSim(fullCrate, layoutOfFullCrate())) {
         std::fprintf(stderr, "bench_sim: crate-sim did not start\n");
         return false;
     }
 
-    // snmpd with a private configuration and state folder, on a free loopback port.
+    // snmpd with a private configuration and state folder, on a free loopback
+    // port; its log goes to a file, which it says its version in once it serves.
     snmpd.port = freeUdpPort();
     const std::string conf = workDir + "/snmpd.conf";
     std::ofstream(conf) << "rocommunity ovalis 127.0.0.1\n";
-    const std::string started = startAgent(snmpd,
-                                           {"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux",
-                                            "udp:127.0.0.1:" + std::to_string(snmpd.port)},
-                                           "NET-SNMP version",
-                                           {"SNMP_PERSISTENT_DIR=" + workDir, "SNMPCONFPATH=" + workDir, "MIBS="});
-    if (started.empty()) {
+    snmpd.process = kovo::test::Process({.argv = {"/usr/sbin/snmpd", "-f", "-Lo", "-C", "-c", conf, "-I", "-smux",
+                                                  "udp:127.0.0.1:" + std::to_string(snmpd.port)},
+                                         .env = {"SNMP_PERSISTENT_DIR=" + workDir, "SNMPCONFPATH=" + workDir, "MIBS="},
+                                         .input = kovo::test::Input::null,
+                                         .out = kovo::test::Output::file,
+                                         .outFile = workDir + "/snmpd.log"});
+    snmpd.pid = snmpd.process.pid();
+    if (kovo::test::waitForFile(workDir + "/snmpd.log", "NET-SNMP version", 60000).empty()) {
         std::fprintf(stderr, "bench_sim: snmpd did not start\n");
         return false;
     }
@@ -305,8 +240,9 @@ int main(int argc, char** argv)
     if (started)
         benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
-    for (Agent* agent : {&builtInCrate, &fullCrate, &snmpd})
-        stopAgent(*agent);
+    for (Agent* agent : {&builtInCrate, &fullCrate})
+        kovo::test::stopSim(agent->crate);
+    snmpd.process.stop();
     std::error_code ignored;
     std::filesystem::remove_all(workDir, ignored);
     return started ? 0 : 1;

@@ -10,8 +10,6 @@
 // so that a change of load hits both alike.
 #include <benchmark/benchmark.h>
 
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,7 +20,6 @@
 #include "kovo_bench_support.h"
 #include "kovo_test_support.h"
 
-extern char** environ;
 
 namespace {
 
@@ -74,32 +71,13 @@ void BM_spawnSnmpget(benchmark::State& state)
     std::string oidText;
     for (size_t i = 0; i < lengthOutputVoltage[channel]; ++i)
         oidText += (i ? "." : "") + std::to_string(oidOutputVoltage[channel][i]);
-    const char* argv[] = {"snmpget", "-v2c", "-c", "ovalis", "-Oqv", address.c_str(), oidText.c_str(), nullptr};
     for (auto _ : state) {
-        int out[2];
-        if (pipe(out) != 0) {
-            state.SkipWithError("pipe failed");
-            break;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        pid_t child = 0;
-        const int failed = posix_spawnp(&child, "snmpget", &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        std::string text;
-        char buffer[256];
-        for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-            text.append(buffer, static_cast<size_t>(n));
-        close(out[0]);
-        int status = 0;
-        if (failed != 0 || waitpid(child, &status, 0) != child || status != 0 || text.empty()) {
+        const kovo::test::RunResult get = kovo::test::runProgram({"snmpget", "-v2c", "-c", "ovalis", "-Oqv", address, oidText});
+        if (get.status != 0 || get.out.empty()) {
             state.SkipWithError("snmpget failed");
             break;
         }
-        benchmark::DoNotOptimize(text);
+        benchmark::DoNotOptimize(get.out);
     }
 }
 BENCHMARK(BM_spawnSnmpget)->Apply(regimes)->Unit(benchmark::kMillisecond);

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <cstdlib>
 #include <sstream>
@@ -256,18 +255,16 @@ TEST(RunTime, StartUpMakesStandardOutputLineBufferedAndOpensDevNullOnClosedStand
     EXPECT_EQ(InitCVIRTEEx(0, argv, nullptr), 1);
     EXPECT_NE(__flbf(stdout), 0);
 
-    const pid_t child = fork();  // which may close its own descriptors 0 and 1
-    if (child == 0) {
+    // Run in a child of gtest's, which may close its own descriptors 0 and 1.
+    const auto closedThenStarted = [&] {
         close(STDIN_FILENO);
         close(STDOUT_FILENO);
         InitCVIRTEEx(0, argv, nullptr);
         struct stat in, out, null;
         _exit(stat("/dev/null", &null) || fstat(STDIN_FILENO, &in) || fstat(STDOUT_FILENO, &out) ||
               in.st_rdev != null.st_rdev || out.st_rdev != null.st_rdev);
-    }
-    int status = -1;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(status, 0);
+    };
+    EXPECT_EXIT(closedThenStarted(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST(RunTime, ConsoleIsChosenWhenAScriptFeedsStandardInputEvenWithADisplay)

@@ -2,13 +2,7 @@
 // event loop and shut-down: the built program run as a separate process with
 // the console front end, against the simulated crate on the address compiled
 // into it, its standard output compared exactly.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <pty.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -18,23 +12,17 @@
 
 using namespace kovo::test;
 
-extern char** environ;
-
 namespace {
 
-const std::string programFolder = KOVO_APP_FOLDER;
-const std::string program = programFolder + "/kovo_uir_at_sim";
-const std::string crateListen = "udp:" KOVO_APP_ADDRESS;
+const std::string programFolder = KOVO_TEST_APP_DIR;
+const std::string program = KOVO_TEST_APP;
+const std::string crateListen = "udp:" KOVO_TEST_APP_ADDRESS;
 
-const std::string startLines =
-    "*** Initialise SNMP ***\n"
-    "*** Translate OIDs ***\n"
-    "\n"
-    "Ps Serial Number: psSerialNumber.0\n"
-    "*** Initialise SNMP done ***\n"
-    "The Winsock 2.2 dll was found okay\n"
-    "SNMP session for host \"" KOVO_APP_ADDRESS "\" opened\n";
-const std::string closedLine = "SNMP session closed\n";
+// The whole standard output of a run whose actions print nothing.
+std::string session()
+{
+    return sessionTranscript(KOVO_TEST_APP_ADDRESS);
+}
 const std::string crateOn = "[crate]\nsysMainSwitch = 1\n";
 
 RunResult runApp(const std::string& input, const std::string& cwd = programFolder,
@@ -102,7 +90,7 @@ TEST(StartUp, NormalStartUpPrintsTheLibrarysLinesAndEndOfInputShutsDownInOrder)
 {
     Sim sim = startSim(crateOn, crateListen);
     RunResult run = runApp("");
-    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_TRUE(sameText(session(), run.out));
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(onlyStartUpRead(simLog(sim)));
 }
@@ -113,13 +101,13 @@ TEST(StartUp, CrateSwitchControlShowsOneMinusTheMainSwitch)
         Sim sim = startSim(crateOn, crateListen);
         RunResult run = runApp("show\n");
         EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "0") << run.err;
-        EXPECT_EQ(run.out, startLines + closedLine);
+        EXPECT_TRUE(sameText(session(), run.out));
     }
     {
         Sim sim = startSim("", crateListen);  // the built-in crate is off
         RunResult run = runApp("show\n");
         EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "1") << run.err;
-        EXPECT_EQ(run.out, startLines + closedLine);
+        EXPECT_TRUE(sameText(session(), run.out));
         EXPECT_TRUE(onlyStartUpRead(simLog(sim)));  // showing the value did not switch the crate
     }
 }
@@ -129,15 +117,15 @@ TEST(StartUp, WithNoCrateAnsweringThePanelIsStillShownWithTheCrateOff)
     RunResult run = runApp("show\n");
     EXPECT_TRUE(panelShown(run.err)) << run.err;
     EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "1");
-    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_TRUE(sameText(session(), run.out));
     EXPECT_EQ(run.status, 0);
 }
 
 TEST(StartUp, SessionThatCannotOpenLeavesThePanelWorking)
 {
-    RunResult run = runProgram({programFolder + "/kovo_uir_unopened"}, "show\n", programFolder);
-    std::string opened = startLines.substr(0, startLines.rfind("SNMP session for host"));
-    std::string failed = "Open SNMP session for host \"" KOVO_UNOPENED_ADDRESS "\": ";
+    RunResult run = runProgram({KOVO_NO_SESSION_APP}, "show\n", programFolder);
+    std::string opened = transcript("library/startup.txt");
+    std::string failed = "Open SNMP session for host \"" KOVO_NO_SESSION_ADDRESS "\": ";
     EXPECT_EQ(run.out.substr(0, opened.size() + failed.size()), opened + failed);
     EXPECT_EQ(std::count(run.out.begin(), run.out.end(), '\n'), 7) << run.out;  // nothing after: no close
     EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "1") << run.err;
@@ -148,7 +136,7 @@ TEST(StartUp, SessionThatCannotOpenLeavesThePanelWorking)
 // no panel file beside it, no crate MIB module of the build tree.
 struct LoneProgram {
     Folder folder;
-    std::string path = (folder.path / "kovo_uir_at_sim").string();
+    std::string path = (folder.path / "kovo_uir_test").string();
     LoneProgram() { std::filesystem::copy_file(program, path); }
 };
 
@@ -158,7 +146,7 @@ TEST(StartUp, PanelFileIsFoundInTheWorkingFolderOrBesideTheProgramElseMinusOne)
     // Started by its full path from /, the program reads the panel beside it.
     RunResult fromRoot = runApp("show\n", "/");
     EXPECT_TRUE(panelShown(fromRoot.err)) << fromRoot.err;
-    EXPECT_EQ(fromRoot.out, startLines + closedLine);
+    EXPECT_TRUE(sameText(session(), fromRoot.out));
     EXPECT_EQ(fromRoot.status, 0);
 
     // With no panel file in either place it ends before the library is touched.
@@ -180,7 +168,7 @@ TEST(StartUp, MissingMibModuleEndsWithZeroAndNoPanel)
     Folder noMibs;
     RunResult run = runProgram({lone.path}, "show\n", "", {"MIBDIRS=" + noMibs.path.string()});
     EXPECT_EQ(run.status, 0);
-    EXPECT_EQ(run.out, "*** Initialise SNMP ***\nUnable to load SNMP MIB file \"TORVAN-CRATE-MIB\"\n");
+    EXPECT_TRUE(sameText(transcript("library/startup-without-mib.txt"), run.out));
     EXPECT_FALSE(panelShown(run.err)) << run.err;
     EXPECT_TRUE(simLog(sim).empty());
 }
@@ -230,7 +218,7 @@ TEST(EventLoop, QuitButtonEndsTheLoopAndTheProgramShutsDownInOrder)
 {
     Sim sim = startSim("", crateListen);
     RunResult run = runApp("press QUIT\nshow\n");
-    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_TRUE(sameText(session(), run.out));
     EXPECT_EQ(run.status, 0);
     EXPECT_FALSE(panelShown(run.err)) << "the line after the quit was read: " << run.err;
 }
@@ -241,7 +229,7 @@ TEST(EventLoop, EventsOtherThanCommitChangeNothingAndSendNothing)
     RunResult run = runApp(
         "event CRATE_SWITCH 2\nevent CHANNEL_SWITCH 0\nevent SET_CHANNELS 3\nevent STATUS 16\n"
         "event START 2\nevent STOP 4\nevent QUIT 2\nshow\n");
-    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_TRUE(sameText(session(), run.out));
     EXPECT_TRUE(panelShown(run.err)) << "a quit event that is no commit ended the loop: " << run.err;
     EXPECT_EQ(shownValue(run.err, "CRATE_SWITCH"), "0");
     EXPECT_TRUE(onlyStartUpRead(simLog(sim)));
@@ -258,7 +246,7 @@ TEST(EventLoop, FaultyConsoleLinesAreReportedWithTheirNumbersAndTheProgramRunsOn
               std::string::npos)
         << run.err;
     EXPECT_EQ(shownValue(run.err, "VSET"), "12.500");
-    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_TRUE(sameText(session(), run.out));
     EXPECT_EQ(run.status, 0);
 }
 
@@ -266,7 +254,9 @@ TEST(EventLoop, StandardOutputKeepsItsOrderWithStandardErrorInOneLog)
 {
     Sim sim = startSim("", crateListen);
     RunResult run = runProgram({"/bin/sh", "-c", "exec \"$0\" 2>&1", program}, "bogus\n", programFolder);
-    EXPECT_EQ(run.out, startLines + "line 1: unknown command \"bogus\" (set, press, event, show, help)\n" + closedLine);
+    EXPECT_TRUE(sameText(
+        sessionTranscript(KOVO_TEST_APP_ADDRESS, "line 1: unknown command \"bogus\" (set, press, event, show, help)\n"),
+        run.out));
 }
 
 // Runs the program with a terminal as its standard input and no display:
@@ -274,64 +264,20 @@ TEST(EventLoop, StandardOutputKeepsItsOrderWithStandardErrorInOneLog)
 // standard output and error and its exit status.
 RunResult runAtTerminal(const std::string& input)
 {
-    int terminal = -1, device = -1, out[2], err[2];
-    if (openpty(&terminal, &device, nullptr, nullptr, nullptr) != 0 || pipe(out) != 0 || pipe(err) != 0)
-        return {-1, "", "no terminal or pipe"};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, device, STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    posix_spawn_file_actions_addchdir_np(&actions, programFolder.c_str());
-    std::vector<std::string> env = {"DISPLAY=", "WAYLAND_DISPLAY="};
-    for (char** e = environ; *e != nullptr; ++e)
-        if (std::string(*e).rfind("DISPLAY=", 0) != 0 && std::string(*e).rfind("WAYLAND_DISPLAY=", 0) != 0)
-            env.push_back(*e);
-    std::vector<char*> envp;
-    for (std::string& e : env)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-    pid_t pid = -1;
-    int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(device);
-    close(out[1]);
-    close(err[1]);
-    std::string typed = input + "\x04";
-    if (spawned == 0 && write(terminal, typed.data(), typed.size()) != static_cast<ssize_t>(typed.size()))
+    Process app({.argv = {program}, .cwd = programFolder, .env = {"DISPLAY", "WAYLAND_DISPLAY"},
+                 .input = Input::terminal});
+    if (!app.write(input))
         ADD_FAILURE() << "could not type on the terminal";
-    // Both streams to their end, then the exit; the terminal's echo is left unread.
-    RunResult run{-1, "", ""};
-    pollfd streams[] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* texts[] = {&run.out, &run.err};
-    for (int open = spawned == 0 ? 2 : 0; open > 0 && poll(streams, 2, -1) > 0;)
-        for (int i = 0; i < 2; ++i) {
-            if (streams[i].revents == 0)
-                continue;
-            char buffer[4096];
-            ssize_t got = read(streams[i].fd, buffer, sizeof buffer);
-            if (got > 0) {
-                texts[i]->append(buffer, static_cast<size_t>(got));
-            } else {
-                streams[i].fd = -1;
-                --open;
-            }
-        }
-    int status = 0;
-    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status))
-        run.status = WEXITSTATUS(status);
-    close(out[0]);
-    close(err[0]);
-    close(terminal);
-    return run;
+    app.closeInput();
+    const int status = app.wait();
+    return {status, app.out(), app.err()};
 }
 
 TEST(Terminal, ConsoleShowsThePanelAndAPromptOnStandardErrorOnly)
 {
     Sim sim = startSim(crateOn, crateListen);
     RunResult run = runAtTerminal("set VSET 5\nshow\n");
-    EXPECT_EQ(run.out, startLines + closedLine);
+    EXPECT_TRUE(sameText(session(), run.out));
     EXPECT_EQ(run.status, 0);
     // The panel as displayed, a prompt per line read, and the listing asked for.
     size_t first = run.err.find("panel PANEL \"Crate control\"\n");

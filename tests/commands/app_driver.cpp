@@ -14,18 +14,10 @@ RunResult runApp(const std::string& input, const std::string& program, const std
 
 std::vector<std::string> sessionOutput(const std::vector<std::string>& commandLines, const std::string& address)
 {
-    std::vector<std::string> expected = {
-        "*** Initialise SNMP ***",
-        "*** Translate OIDs ***",
-        "",
-        "Ps Serial Number: psSerialNumber.0",
-        "*** Initialise SNMP done ***",
-        "The Winsock 2.2 dll was found okay",
-        "SNMP session for host \"" + address + "\" opened",
-    };
-    expected.insert(expected.end(), commandLines.begin(), commandLines.end());
-    expected.push_back("SNMP session closed");
-    return expected;
+    std::string output;
+    for (const std::string& line : commandLines)
+        output += line + "\n";
+    return lines(sessionTranscript(address, output));
 }
 
 std::vector<std::string> requests(const Sim& sim, size_t from)

@@ -12,9 +12,9 @@
 
 namespace kovo::test {
 
-// The build of the program the tests drive, with a crate address of this
-// build tree's own compiled in, and that address for the simulator.
-inline const char* const testApp = KOVO_TEST_APP_DIR "/commands_kovo_uir";
+// The tests' build of the program, with a crate address of this build tree's
+// own compiled in, and that address for the simulator.
+inline const char* const testApp = KOVO_TEST_APP;
 inline const char* const crateListen = "udp:" KOVO_TEST_APP_ADDRESS;
 
 // Runs the program (by default the tests' build) in the folder that holds its

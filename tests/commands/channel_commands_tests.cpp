@@ -236,7 +236,7 @@ TEST(CompiledInAddress, TheProgramsSessionReachesTheCrateAtItsCompiledInAddress)
         std::string address, listen;
     } builds[] = {
         {KOVO_BINARY_DIR "/app/kovo_uir", KOVO_CRATE_ADDRESS, "udp:" KOVO_CRATE_ADDRESS},
-        {KOVO_TEST_APP_DIR "/commands_kovo_uir_ipv6", KOVO_TEST_APP_ADDRESS6, KOVO_TEST_APP_ADDRESS6},
+        {KOVO_TEST_APP6, KOVO_TEST_APP_ADDRESS6, KOVO_TEST_APP_ADDRESS6},
     };
     for (const auto& build : builds) {
         SCOPED_TRACE(build.address);

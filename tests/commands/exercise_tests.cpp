@@ -11,8 +11,6 @@ using Lines = std::vector<std::string>;
 
 namespace {
 
-const char* const separator = "-----------------------------------------------------------------";
-
 // The transcript of one run, with the values the crate gives in it.
 struct Readings {
     std::string channelStatus, outputNumber, outputGroups;
@@ -20,38 +18,14 @@ struct Readings {
     bool crateOff;
 };
 
-Lines transcript(const Readings& r)
+std::string transcriptOf(const Readings& r)
 {
-    Lines lines = {
-        separator,
-        "Turning channel 2 ON",
-        ".... Turning channel 2 ON",
-        "Channel Status = " + r.channelStatus,
-        "",
-        "getOutputNumber = " + r.outputNumber,
-        "",
-        "getOutputGroups = " + r.outputGroups,
-        "",
-        "Output Voltage = " + r.voltages[0] + ".  I will now change it to 24.2",
-        "Output Voltage = " + r.voltages[1] + ".  I will now change it to 12.3",
-        "Output Voltage = " + r.voltages[2] + ".",
-        "",
-        "Sense Voltage =  " + r.sense,
-        "Sense Voltage =  " + r.sense + ".  It the channel is ramping it should have changed.",
-        "",
-        "Current Measurement =  " + r.current,
-        "",
-        "Ramp Rate is " + r.riseRates[0] + ", Let's make it 46.",
-        "Ramp Rate is " + r.riseRates[1] + ", Let's make it 100.",
-        "Ramp Rate is " + r.riseRates[2] + ".",
-        "",
-        "Channel Status = " + r.channelStatus,
-        "",
-    };
-    if (r.crateOff)
-        lines.push_back("Crate is now Off");
-    lines.push_back(separator);
-    return lines;
+    return transcript("commands/exercise.txt",
+                      {{"channelStatus", r.channelStatus}, {"outputNumber", r.outputNumber},
+                       {"outputGroups", r.outputGroups}, {"voltage1", r.voltages[0]}, {"voltage2", r.voltages[1]},
+                       {"voltage3", r.voltages[2]}, {"sense", r.sense}, {"current", r.current},
+                       {"riseRate1", r.riseRates[0]}, {"riseRate2", r.riseRates[1]}, {"riseRate3", r.riseRates[2]},
+                       {"crateOff", r.crateOff ? "Crate is now Off\n" : ""}});
 }
 
 // The 20 requests of one run on channel index 2 (MIB index 3), in order.
@@ -121,7 +95,7 @@ index = 205
     Readings second = first;
     second.voltages[0] = "12.300000";
     second.riseRates[0] = "100.000000";
-    EXPECT_EQ(lines(run.out), sessionOutput(concat({transcript(first), transcript(second)})));
+    EXPECT_TRUE(sameText(sessionTranscript(KOVO_TEST_APP_ADDRESS, transcriptOf(first) + transcriptOf(second)), run.out));
 
     // The crate is switched on before the channel; the stop button, before,
     // between and after the runs, sends nothing.
@@ -153,7 +127,7 @@ error = "notWritable"
 
     Readings failed{"0", "1", "3", {"0.000000", "0.000000", "0.000000"}, "0.000000", "0.000000",
                     {"0.000000", "0.000000", "0.000000"}, true};
-    EXPECT_EQ(lines(run.out), sessionOutput(transcript(failed)));
+    EXPECT_TRUE(sameText(sessionTranscript(KOVO_TEST_APP_ADDRESS, transcriptOf(failed)), run.out));
     EXPECT_EQ(requests(sim), concat({{"GET sysMainSwitch.0"}, exerciseRequests}));
 }
 
@@ -162,12 +136,11 @@ TEST(Exercise, WithoutSessionStartPrintsNothingAndSendsNothing)
     // A build whose compiled-in address cannot be opened runs with a null
     // session; the crate on the usual address must hear nothing from it.
     Sim sim = startSim("", crateListen);
-    const std::string program = KOVO_NO_SESSION_DIR "/kovo_uir_no_session";
-    RunResult idle = runApp("", program, KOVO_NO_SESSION_DIR);
-    RunResult pressed = runApp("press START\npress STOP\npress START\n", program, KOVO_NO_SESSION_DIR);
+    RunResult idle = runApp("", KOVO_NO_SESSION_APP);
+    RunResult pressed = runApp("press START\npress STOP\npress START\n", KOVO_NO_SESSION_APP);
 
     EXPECT_EQ(pressed.status, 0) << pressed.err;
-    EXPECT_NE(idle.out.find("Open SNMP session for host \"127.0.0.1:99999\""), std::string::npos) << idle.out;
+    EXPECT_NE(idle.out.find("Open SNMP session for host \"" KOVO_NO_SESSION_ADDRESS "\""), std::string::npos) << idle.out;
     EXPECT_EQ(pressed.out, idle.out);
     EXPECT_EQ(requests(sim), Lines{});
 }

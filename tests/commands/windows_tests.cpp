@@ -16,10 +16,8 @@ namespace fs = std::filesystem;
 
 TEST(WindowsStartUp, TheMibFolderBesideTheProgramIsFoundAndWinsockIsStarted)
 {
-    const std::string opened = "Open SNMP session for host \"127.0.0.1:99999\": ";
-    const std::vector<std::string> started = {"*** Initialise SNMP ***", "*** Translate OIDs ***", "",
-                                              "Ps Serial Number: psSerialNumber.0", "*** Initialise SNMP done ***",
-                                              "The Winsock 2.2 dll was found okay"};
+    const std::string opened = "Open SNMP session for host \"" KOVO_NO_SESSION_ADDRESS "\": ";
+    const std::vector<std::string> started = lines(transcript("library/startup.txt"));
     struct Case {
         bool mibsBeside;
         bool mibdirsSet;     // MIBDIRS names the program's folder, which holds no module
@@ -27,14 +25,14 @@ TEST(WindowsStartUp, TheMibFolderBesideTheProgramIsFoundAndWinsockIsStarted)
     } cases[] = {
         {true, false, started},
         {true, true, started},
-        {false, false, {"*** Initialise SNMP ***", "Unable to load SNMP MIB file \"TORVAN-CRATE-MIB\""}},
+        {false, false, lines(transcript("library/startup-without-mib.txt"))},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.mibsBeside ? "with mibs beside the program" : "without") +
                      (c.mibdirsSet ? ", MIBDIRS set" : ""));
         const fs::path folder = makeTempDir("kovo-package");
         for (const char* file : {"kovo_uir_no_session.exe", "kovo_uir.uir"})
-            fs::copy_file(fs::path(KOVO_NO_SESSION_DIR) / file, folder / file);
+            fs::copy_file(fs::path(KOVO_TEST_APP_DIR) / file, folder / file);
         if (c.mibsBeside)
             fs::copy(KOVO_MIB_DIR, folder / "mibs");
 

@@ -70,7 +70,7 @@ std::string readFile(const std::string& path)
 }
 
 struct GuiDesktop : testing::Test {
-    Child server;
+    Process server;
     std::string display, folder;
 
     void SetUp() override
@@ -82,12 +82,12 @@ struct GuiDesktop : testing::Test {
     }
     void TearDown() override
     {
-        stopChild(&server);
+        server.stop();
         removeFolder(folder);
     }
 
     // The probe with the operator's stand-in preloaded to perform steps.
-    Child probe(const std::string& displayName, Input input, const std::string& steps, int extraFd = -1,
+    Process probe(const std::string& displayName, Input input, const std::string& steps, int extraFd = -1,
                 const std::string& inputFile = "")
     {
         return spawn({KOVO_BINARY_DIR "/tests/gui/output_probe"}, folder,
@@ -113,7 +113,7 @@ std::vector<std::string> linesWithout(const std::string& text, const std::string
 
 TEST_F(GuiDesktop, StandardOutputIsExactAndTheWindowsPaneShowsItToo)
 {
-    Child child = probe(display, Input::terminal, "press FLOOD; pane " + folder + "/pane.txt; press QUIT");
+    Process child = probe(display, Input::terminal, "press FLOOD; pane " + folder + "/pane.txt; press QUIT");
     Finished run = finish(&child, 120000);
     ASSERT_FALSE(run.timedOut);
     EXPECT_EQ(run.status, 0) << run.err;
@@ -141,10 +141,9 @@ TEST_F(GuiDesktop, TheWindowOpensWithADisplayUnlessAScriptFeedsStandardInput)
     } cases[] = {{Input::terminal, true}, {Input::null, true}, {Input::pipe, false}, {Input::file, false}};
     for (const auto& c : cases) {
         std::string pane = folder + "/pane" + std::to_string(static_cast<int>(c.input)) + ".txt";
-        Child child = probe(display, c.input, "pane " + pane + "; press QUIT", -1, folder + "/actions.txt");
+        Process child = probe(display, c.input, "pane " + pane + "; press QUIT", -1, folder + "/actions.txt");
         if (c.input == Input::pipe) {
-            std::string input = "press QUIT\n";
-            ASSERT_EQ(write(child.terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+            ASSERT_TRUE(child.write("press QUIT\n"));
         }
         Finished run = finish(&child, 120000);
         int input = static_cast<int>(c.input);
@@ -159,9 +158,9 @@ TEST_F(GuiDesktop, ClicksDuringAnActionStartNothingAndClosingThenEndsTheProgramA
     // Descriptor 3 carries the hook's reports out and the word that ends SLOW in.
     int channel[2];
     ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, channel), 0);
-    Child child = probe(display, Input::null, "locate 3 SLOW COUNT; watch 3", channel[1]);
+    Process child = probe(display, Input::null, "locate 3 SLOW COUNT; watch 3", channel[1]);
     close(channel[1]);
-    std::string reports, out;
+    std::string reports;
     ASSERT_TRUE(readUntil(channel[0], "located\n", &reports, 60000)) << reports;
     std::map<std::string, std::pair<long, long>> where;
     std::istringstream lines(reports);
@@ -178,7 +177,7 @@ TEST_F(GuiDesktop, ClicksDuringAnActionStartNothingAndClosingThenEndsTheProgramA
     ASSERT_TRUE(readUntil(channel[0], "idle\n", &reports, 60000)) << reports;
     EXPECT_EQ(reports, "busy COUNT: running\u2026\nidle\n");
     ASSERT_TRUE(click("SLOW"));
-    ASSERT_TRUE(readUntil(child.out, "slow begins\n", &out, 60000)) << out;
+    ASSERT_TRUE(child.readUntil("slow begins\n", 60000)) << child.out();
     for (int i = 0; i < 3; ++i)
         ASSERT_TRUE(click("COUNT"));
     uint32_t window = static_cast<uint32_t>(where["window"].first);
@@ -194,17 +193,15 @@ TEST_F(GuiDesktop, ClicksDuringAnActionStartNothingAndClosingThenEndsTheProgramA
     Finished run = finish(&child, 60000);
     close(channel[0]);
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(out + run.out, "before the window\ncount\nslow begins\nslow ends\n ended after the window: 0\n");
+    EXPECT_EQ(run.out, "before the window\ncount\nslow begins\nslow ends\n ended after the window: 0\n");
 }
 
 TEST_F(GuiDesktop, WithoutADisplayThatAnswersTheConsoleRunsOnTheTerminal)
 {
     for (const char* unreachable : {"", ":9999"}) {
-        Child child = probe(unreachable, Input::terminal, "pane " + folder + "/pane.txt");
-        std::string err;
-        EXPECT_TRUE(readUntil(child.err, "Type help for the commands.", &err, 60000)) << unreachable << ": " << err;
-        std::string input = "press QUIT\n";
-        ASSERT_EQ(write(child.terminal, input.data(), input.size()), static_cast<ssize_t>(input.size()));
+        Process child = probe(unreachable, Input::terminal, "pane " + folder + "/pane.txt");
+        EXPECT_TRUE(child.readUntil("Type help for the commands.", 60000, true)) << unreachable << ": " << child.err();
+        ASSERT_TRUE(child.write("press QUIT\n"));
         Finished run = finish(&child, 60000);
         EXPECT_EQ(run.status, 0) << unreachable;
         EXPECT_EQ(run.out, "before the window\n ended after the window: 0\n") << unreachable;

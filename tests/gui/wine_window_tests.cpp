@@ -69,7 +69,7 @@ std::string withoutCarriageReturns(std::string text)
 }
 
 // A program of the tests' folder under Wine, with this process's environment on display.
-Child startWindows(const std::string& program, const std::string& display, Input input)
+Process startWindows(const std::string& program, const std::string& display, Input input)
 {
     std::vector<std::string> argv = wine, env;
     argv.push_back(folder + "/" + program);
@@ -91,8 +91,8 @@ struct View {
 };
 
 struct WineWindow : testing::Test {
-    Child server, app, peek;
-    std::string display, out, answers;
+    Process server, app, peek;
+    std::string display, out;  // out: the program's standard output read so far
     kovo::test::Sim sim;
     uint32_t window = 0;
 
@@ -104,7 +104,7 @@ struct WineWindow : testing::Test {
         Clock::time_point started = Clock::now();
         app = startWindows("wine_kovo_uir.exe", display, Input::null);
         peek = startWindows("window_peek.exe", display, Input::pipe);
-        std::string found = ask("find Crate control", "\n");
+        std::string found = ask("find Crate control");
         double startToWindow = secondsSince(started);
         ASSERT_EQ(found.rfind("window ", 0), 0u) << found;
         window = static_cast<uint32_t>(std::stoul(found.substr(7)));
@@ -113,18 +113,23 @@ struct WineWindow : testing::Test {
     void TearDown() override
     {
         kovo::test::stopSim(sim);  // the next test's crate takes the same port
-        stopChild(&peek);
-        stopChild(&app);
-        stopChild(&server);
+        peek.stop();
+        app.stop();
+        server.stop();
     }
 
-    // The peek's answer to request, up to and including end.
-    std::string ask(const std::string& request, const std::string& end)
+    // The peek's answer to request: its lines up to and including the one
+    // that is `last` (by default the first).
+    std::string ask(const std::string& request, const std::string& last = "")
     {
-        std::string line = request + "\n";
-        answers.clear();
-        if (write(peek.terminal, line.data(), line.size()) != static_cast<ssize_t>(line.size()) ||
-            !readUntil(peek.out, end, &answers, 90000))
+        std::string answers, line;
+        bool answered = peek.write(request + "\n");
+        while (answered && (answered = peek.readLine(line, 90000))) {
+            answers += line + "\n";
+            if (last.empty() || withoutCarriageReturns(line) == last)
+                break;
+        }
+        if (!answered)
             ADD_FAILURE() << "window_peek did not answer " << request << ": " << answers;
         return answers;
     }
@@ -132,7 +137,7 @@ struct WineWindow : testing::Test {
     std::map<std::string, Control> controls()
     {
         std::map<std::string, Control> found;
-        std::istringstream lines(ask("controls", "end\n"));
+        std::istringstream lines(ask("controls", "end"));
         for (std::string line; std::getline(lines, line) && line != "end";) {
             std::string name = line.substr(0, line.find('\t'));
             std::istringstream fields(line.substr(name.size()));
@@ -144,21 +149,16 @@ struct WineWindow : testing::Test {
 
     std::string text(const std::string& name)
     {
-        std::string head = ask("text " + name, "\n");
-        size_t size = std::stoul(head);
-        std::string body = head.substr(head.find('\n') + 1);
-        char buffer[4096];
-        for (ssize_t got = 1; body.size() < size && got > 0;) {
-            got = read(peek.out, buffer, std::min(sizeof buffer, size - body.size()));
-            body.append(buffer, static_cast<size_t>(std::max<ssize_t>(got, 0)));
-        }
+        std::string body;
+        if (!peek.readBytes(std::stoul(ask("text " + name)), body, 90000))
+            ADD_FAILURE() << "window_peek did not send the text of " << name;
         return body;
     }
 
     View view(const std::string& name)
     {
         View v;
-        std::istringstream(ask("lines " + name, "\n")) >> v.first >> v.last >> v.count;
+        std::istringstream(ask("lines " + name)) >> v.first >> v.last >> v.count;
         return v;
     }
 
@@ -167,18 +167,13 @@ struct WineWindow : testing::Test {
     std::string pressStatus()
     {
         click("Status");
-        std::string more;
-        if (!readUntil(app.out, "307 last", &more, 60000)) {
-            ADD_FAILURE() << "no table: " << out + more;
-            return "";
+        for (std::string line; app.readLine(line, 60000);) {
+            out += withoutCarriageReturns(line) + "\n";
+            if (line.rfind("307 last", 0) == 0)
+                return out.substr(0, out.size() - 1);  // the pane shows no empty line after the last
         }
-        std::string last = more.substr(more.find("307 last"));  // the table's last line, to its end
-        if (!readUntil(app.out, "\n", &last, 10000))
-            ADD_FAILURE() << "the table's last line has no end: " << out + more;
-        out += more.substr(0, more.find("307 last")) + last;
-        std::string shown = withoutCarriageReturns(out);
-        shown.pop_back();  // the pane shows no empty line after the last
-        return shown;
+        ADD_FAILURE() << "no table: " << app.out();
+        return "";
     }
 
     // Polls name's text until it is want (or holds it, with contains), 30 s at most.
@@ -223,12 +218,11 @@ TEST_F(WineWindow, StatusFillsThePaneAsStandardOutputAndRefusedTextIsNamedByItsL
     EXPECT_EQ(run.status, 0) << run.err;
 
     // Standard output is the console program's, byte for byte, line ends included.
-    Child console = startWindows("wine_kovo_uir_console.exe", display, Input::pipe);
-    ASSERT_EQ(write(console.terminal, "press STATUS\n", 13), 13);
-    close(console.terminal);
-    console.terminal = -1;
+    Process console = startWindows("wine_kovo_uir_console.exe", display, Input::pipe);
+    ASSERT_TRUE(console.write("press STATUS\n"));
+    console.closeInput();
     Finished alone = finish(&console, 60000);
-    EXPECT_EQ(out + run.out, alone.out);
+    EXPECT_EQ(run.out, alone.out);
     EXPECT_NE(alone.out.find("\r\n307 last\t[0]\t"), std::string::npos) << alone.out;
 }
 
@@ -266,7 +260,7 @@ TEST_F(WineWindow, DuringTheExerciseThePaneFollowsClicksStartNothingAndClosingEn
     // it reached standard output is measured, not judged.
     std::vector<double> latencies;
     for (const char* line : {"Turning channel 2 ON", ".... Turning channel 2 ON", "Channel Status = "}) {
-        ASSERT_TRUE(readUntil(app.out, line, &out, 30000)) << out;
+        ASSERT_TRUE(app.readUntil(line, 30000)) << app.out();
         Clock::time_point seen = Clock::now();
         EXPECT_TRUE(waitForText("pane", line, true)) << line;
         latencies.push_back(secondsSince(seen));
@@ -279,7 +273,7 @@ TEST_F(WineWindow, DuringTheExerciseThePaneFollowsClicksStartNothingAndClosingEn
     ASSERT_TRUE(xClose(display, window));
 
     Finished run = finish(&app, 60000);
-    std::vector<std::string> lines = kovo::test::lines(withoutCarriageReturns(out + run.out));
+    std::vector<std::string> lines = kovo::test::lines(withoutCarriageReturns(run.out));
     EXPECT_EQ(run.status, 0) << run.err;
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ(lines.back(), "SNMP session closed");
@@ -302,5 +296,6 @@ int main(int argc, char** argv)
     }
     folder = tests;
     address = crate;
+    kovo::test::keepMachineNetwork();  // the programs' sockets are made by Wine's server
     return RUN_ALL_TESTS();
 }

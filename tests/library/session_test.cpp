@@ -83,15 +83,18 @@ TEST_F(Session, OpensToAnAddressWhereNothingAnswersAndClosesCleanly)
 
 TEST_F(Session, AddressThatCannotBeOpenedGivesNullAndOneErrorLine)
 {
-    // Net-SNMP refuses a port beyond 65535 itself, before any name service is asked.
-    testing::internal::CaptureStdout();
-    HSNMP handle = SnmpOpen("127.0.0.1:99999");
-    std::string out = capturedStdout();
-    EXPECT_EQ(handle, nullptr);
-    const std::string start = "Open SNMP session for host \"127.0.0.1:99999\": ";
-    ASSERT_EQ(out.compare(0, start.size(), start), 0) << out;
-    EXPECT_GT(out.size(), start.size() + 1) << "Net-SNMP's error text is missing";
-    EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+    // Net-SNMP refuses a port beyond 65535 itself, before any name service is
+    // asked; a TCP connection to a closed loopback port is refused at once.
+    for (const std::string address : {"127.0.0.1:99999", "tcp:127.0.0.1:1"}) {
+        testing::internal::CaptureStdout();
+        HSNMP handle = SnmpOpen(address.c_str());
+        std::string out = capturedStdout();
+        EXPECT_EQ(handle, nullptr) << address;
+        const std::string start = "Open SNMP session for host \"" + address + "\": ";
+        ASSERT_EQ(out.compare(0, start.size(), start), 0) << out;
+        EXPECT_GT(out.size(), start.size() + 1) << "Net-SNMP's error text is missing";
+        EXPECT_EQ(out.find('\n'), out.size() - 1) << out;
+    }
 }
 
 TEST_F(Session, ClosingANullHandlePrintsNothing)

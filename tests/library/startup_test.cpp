@@ -3,20 +3,20 @@
 // and the Winsock start-up outcomes. Each case runs the catalogue probe.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
+#include "kovo_test_support.h"
+
 namespace fs = std::filesystem;
+using kovo::test::sameText;
+using kovo::test::transcript;
 
 namespace {
 
-struct Output {
-    std::string out, err;
-};
+using Output = kovo::test::RunResult;
 
 std::string readFile(const fs::path& path)
 {
@@ -39,16 +39,15 @@ Output runProbe(const std::string& mibdirs, const std::string& args, const std::
 {
     fs::path dir = freshDir();
     std::ofstream(dir / "snmp.conf") << "mibs :\nmibdirs /usr/share/snmp/mibs/ietf\n";
-    const std::string environment =
-        mibdirs.empty() ? "unset MIBDIRS; SNMPCONFPATH='" + dir.string() + "' " : "MIBDIRS='" + mibdirs + "' ";
-    std::string command = environment + "'" + probe + "' " + args + " 2>'" + (dir / "stderr").string() + "'";
-    Output result;
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        result.out.append(buffer, n);
-    EXPECT_EQ(pclose(pipe), 0);
-    result.err = readFile(dir / "stderr");
+    std::vector<std::string> argv{probe};
+    std::istringstream words(args);
+    for (std::string word; words >> word;)
+        argv.push_back(word);
+    const std::vector<std::string> env = mibdirs.empty()
+                                             ? std::vector<std::string>{"MIBDIRS", "SNMPCONFPATH=" + dir.string()}
+                                             : std::vector<std::string>{"MIBDIRS=" + mibdirs};
+    Output result = kovo::test::runProgram(argv, "", "", env);
+    EXPECT_EQ(result.status, 0) << result.err;
     fs::remove_all(dir);
     return result;
 }
@@ -76,15 +75,7 @@ const std::string channelColumn = "1.3.6.1.4.1.32473.1.2.2.1.";
 TEST(Startup, NormalStartLogsEachStageInOrderAndNothingOnStandardError)
 {
     Output probe = runProbe(testMibs, "");
-    EXPECT_EQ(probe.out,
-              "*** Initialise SNMP ***\n"
-              "*** Translate OIDs ***\n"
-              "\n"
-              "Ps Serial Number: psSerialNumber.0\n"
-              "*** Initialise SNMP done ***\n"
-              "The Winsock 2.2 dll was found okay\n"
-              "result 1\n"
-              "cleanups 0\n");
+    EXPECT_TRUE(sameText(transcript("library/startup.txt") + "result 1\ncleanups 0\n", probe.out));
     EXPECT_EQ(probe.err, "");
 }
 
@@ -145,14 +136,13 @@ TEST(Startup, MissingModuleLogsOneLineAndTranslatesNothing)
     Output probe = runProbe(empty.string() + ":" + baseModules, "SysMainSwitch OutputName:0 FanSpeed:0",
                             (empty / "probe").string());
     fs::remove_all(empty);
-    EXPECT_EQ(probe.out,
-              "*** Initialise SNMP ***\n"
-              "Unable to load SNMP MIB file \"TORVAN-CRATE-MIB\"\n"
-              "result 0\n"
+    EXPECT_TRUE(sameText(transcript("library/startup-without-mib.txt") +
+                             "result 0\n"
               "cleanups 0\n"
               "SysMainSwitch length 0\n"
               "OutputName:0 length 0\n"
-              "FanSpeed:0 length 0\n");
+                             "FanSpeed:0 length 0\n",
+                         probe.out));
 }
 
 TEST(Startup, MissingOutputVoltageStopsAtTheFirstChannelWithItsMessage)

@@ -1,18 +1,16 @@
-// monitoring_support.cpp: This file contains the servers, HTTP gets and
-// polling waits that the monitoring test and benchmark share.
+// monitoring_support.cpp: This file contains the monitoring chain's start
+// through scripts/monitor.sh, and the HTTP gets and polling waits that the
+// monitoring test and benchmark share.
 #include "monitoring_support.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -38,19 +36,30 @@ std::string urlEncoded(const std::string& text)
 
 }  // namespace
 
-int freePort()
+Chain startChain(const std::filesystem::path& crates, int interval)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), size) == 0 &&
-                       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0;
-    close(fd);
-    if (!bound)
-        throw std::runtime_error("no free loopback port");
-    return ntohs(address.sin_port);
+    Chain chain;
+    std::vector<std::string> argv{"bash", KOVO_MONITOR_SCRIPT, "--crates", crates.string()};
+    if (interval > 0)
+        argv.insert(argv.end(), {"--interval", std::to_string(interval)});
+    chain.script = kovo::test::Process({.argv = argv, .input = kovo::test::Input::null});
+    // The script prints each server's address ("NAME   http://HOST:PORT/...")
+    // once every one answers, then its scratch folder.
+    const std::pair<std::string, std::string*> servers[] = {
+        {"SNMP exporter", &chain.exporter}, {"Prometheus", &chain.prometheus}, {"Alertmanager", &chain.alertmanager}};
+    std::smatch match;
+    for (std::string line; chain.scratch.empty() && chain.script.readLine(line, 180000);) {
+        if (std::regex_match(line, match, std::regex(R"(Scratch folder +(\S+) .*)")))
+            chain.scratch = match[1].str();
+        for (const auto& [name, address] : servers)
+            if (std::regex_match(line, match, std::regex(name + R"( +http://([^/]+)/.*)")))
+                *address = match[1];
+    }
+    if (chain.scratch.empty() || chain.exporter.empty() || chain.alertmanager.empty() || chain.prometheus.empty()) {
+        chain.script.stop();
+        throw std::runtime_error("the monitoring did not start:\n" + chain.script.out() + chain.script.err());
+    }
+    return chain;
 }
 
 // HTTP/1.0, so that the server sends the body plainly and closes the connection.
@@ -92,57 +101,6 @@ bool waitUntil(const std::function<bool()>& done, double seconds)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
     return true;
-}
-
-Server::Server(const std::string& name, const std::filesystem::path& dir, const std::vector<std::string>& argv,
-               const std::string& ready)
-    : log(dir / (name + ".log"))
-{
-    for (int attempt = 0; attempt < 3 && pid < 0; ++attempt) {
-        address = "127.0.0.1:" + std::to_string(freePort());
-        std::vector<std::string> args = argv;
-        for (std::string& a : args)
-            if (const auto at = a.find("{address}"); at != std::string::npos)
-                a.replace(at, 9, address);
-        pid = fork();
-        if (pid == 0) {
-            prctl(PR_SET_PDEATHSIG, SIGTERM);
-            const int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-            dup2(fd, 1);
-            dup2(fd, 2);
-            std::vector<char*> raw;
-            for (std::string& a : args)
-                raw.push_back(a.data());
-            raw.push_back(nullptr);
-            execvp(raw[0], raw.data());
-            _exit(127);
-        }
-        if (!waitUntil([&] { return exited() || !httpGet(address, ready).empty(); }, 60) || exited())
-            stop();
-    }
-    if (pid < 0)
-        throw std::runtime_error(name + " did not start:\n" + readFile(log));
-}
-
-Server::~Server()
-{
-    stop();
-}
-
-bool Server::exited()
-{
-    if (pid > 0 && waitpid(pid, nullptr, WNOHANG) == pid)
-        pid = -1;
-    return pid < 0;
-}
-
-void Server::stop()
-{
-    if (pid > 0) {
-        kill(pid, SIGTERM);
-        waitpid(pid, nullptr, 0);
-    }
-    pid = -1;
 }
 
 std::string readFile(const std::filesystem::path& path)

@@ -13,7 +13,6 @@
 #include <fstream>
 #include <iostream>
 #include <map>
-#include <memory>
 #include <regex>
 #include <set>
 
@@ -29,77 +28,41 @@ namespace {
 
 const fs::path source = KOVO_SOURCE_DIR;
 
-// The committed text with each `from` replaced by `to`; each must be there.
-std::string substituted(std::string text, const std::vector<std::pair<std::string, std::string>>& changes)
-{
-    for (const auto& [from, to] : changes) {
-        EXPECT_NE(text.find(from), std::string::npos) << "the configuration no longer holds " << from;
-        for (auto at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
-            text.replace(at, from.size(), to);
-    }
-    return text;
-}
-
-// The running chain: exporter, Alertmanager and Prometheus, scraping the
-// crates at the given addresses every second.
+// The running chain of scripts/monitor.sh, scraping the crates at the given
+// addresses, labelled hall "north" and no crate name (the crate goes by its
+// address), every second.
 struct Monitoring {
     fs::path dir;
-    std::unique_ptr<Server> exporter, alertmanager, prometheus;
+    Chain chain;
 
     explicit Monitoring(const std::vector<std::string>& crates) : dir(makeTempDir("kovo-monitoring"))
     {
-        const fs::path config = source / "monitoring";
-        exporter = std::make_unique<Server>(
-            "exporter", dir,
-            std::vector<std::string>{"prometheus-snmp-exporter", "--config.file=" + (config / "snmp.yml").string(),
-                                     "--web.listen-address={address}"},
-            "/");
-        alertmanager = std::make_unique<Server>(
-            "alertmanager", dir,
-            std::vector<std::string>{"prometheus-alertmanager", "--config.file=" + (config / "alertmanager.yml").string(),
-                                     "--storage.path=" + (dir / "alertmanager").string(),
-                                     "--web.listen-address={address}", "--cluster.listen-address="},
-            "/-/ready");
         std::ofstream targets(dir / "crates.yml");
-        for (const std::string& crate : crates)     // no crate name: the crate goes by its address
+        for (const std::string& crate : crates)
             targets << "- targets: ['" << crate << "']\n  labels: {hall: north}\n";
         targets.close();
-        std::ofstream(dir / "prometheus.yml") << substituted(readFile(config / "prometheus.yml"),
-                                                             {{"scrape_interval: 10s", "scrape_interval: 1s"},
-                                                              {"scrape_timeout: 8s", "scrape_timeout: 1s"},
-                                                              {"evaluation_interval: 10s", "evaluation_interval: 1s"},
-                                                              {"rules/*.yml", (config / "rules/*.yml").string()},
-                                                              {"127.0.0.1:9116", exporter->address},
-                                                              {"127.0.0.1:9093", alertmanager->address}});
-        prometheus = std::make_unique<Server>(
-            "prometheus", dir,
-            std::vector<std::string>{"prometheus", "--config.file=" + (dir / "prometheus.yml").string(),
-                                     "--storage.tsdb.path=" + (dir / "data").string(),
-                                     "--web.listen-address={address}"},
-            "/-/ready");
+        chain = startChain(dir / "crates.yml", 1);
     }
     ~Monitoring()
     {
-        prometheus.reset();
-        alertmanager.reset();
-        exporter.reset();
-        if (!::testing::Test::HasFailure())
-            fs::remove_all(dir);
-        else
-            std::cerr << "monitoring folder kept for inspection: " << dir << "\n";
+        if (::testing::Test::HasFailure())
+            for (const char* server : {"exporter", "alertmanager", "prometheus"})
+                std::cerr << "-- " << server << ".log\n" << readFile(chain.scratch / (std::string(server) + ".log"));
+        chain.script.stop();
+        fs::remove_all(dir);
     }
 
     // The result vector of an instant query; fails the test if Prometheus refuses it.
     json query(const std::string& expression)
     {
         const json answer =
-            json::parse(httpGet(prometheus->address, "/api/v1/query", {{"query", expression}}), nullptr, false);
+            json::parse(httpGet(chain.prometheus, "/api/v1/query", {{"query", expression}}), nullptr, false);
         EXPECT_EQ(answer.value("status", ""), "success") << expression << "\n" << answer.dump();
         return answer.contains("data") ? answer["data"]["result"] : json::array();
     }
 
     // The alerts Alertmanager holds.
-    json received() { return json::parse(httpGet(alertmanager->address, "/api/v2/alerts"), nullptr, false); }
+    json received() { return json::parse(httpGet(chain.alertmanager, "/api/v2/alerts"), nullptr, false); }
 };
 
 // The first series (or Alertmanager alert) of the list that carries the labels, or null.
@@ -169,7 +132,7 @@ TEST(Monitoring, ATripReachesAlertmanager)
     Sim sim = startSim(readFile(source / "monitoring/crates/detector.toml"));
     Monitoring m({sim.address});
     ASSERT_TRUE(waitUntil([&] { return valueOf(m.query("up{job=\"crate\"}")) == 1.0; }, 30))
-        << readFile(m.dir / "prometheus.log");
+        << readFile(m.chain.scratch / "prometheus.log");
 
     // A real scrape: channel 0's set voltage in Prometheus is what snmpget reads.
     ASSERT_EQ(runSnmpTool("snmpset", sim, "kite", {"outputVoltage.1", "F", "5.37"}).status, 0);
@@ -200,7 +163,7 @@ TEST(Monitoring, ATripReachesAlertmanager)
               "Channel 3 (FE3) of crate " + sim.address + " has tripped: current too high");
 
     // Every rule evaluates on the real series.
-    const json rules = json::parse(httpGet(m.prometheus->address, "/api/v1/rules"), nullptr, false);
+    const json rules = json::parse(httpGet(m.chain.prometheus, "/api/v1/rules"), nullptr, false);
     int evaluated = 0;
     for (const json& group : rules["data"]["groups"])
         for (const json& rule : group["rules"]) {
@@ -235,7 +198,7 @@ TEST(Monitoring, ATripReachesAlertmanager)
     // scrape is up) with fewer channel rows than the crate counts, which is
     // what CrateWalkCutShort looks for.
     ASSERT_EQ(simCommand(sim, "fault outputMeasurementCurrent.5 get error genErr"), "ok");
-    const std::string page = httpGet(m.exporter->address, "/snmp", {{"module", "crate"}, {"target", sim.address}});
+    const std::string page = httpGet(m.chain.exporter, "/snmp", {{"module", "crate"}, {"target", sim.address}});
     EXPECT_NE(page.find("\noutputNumber 12\n"), std::string::npos) << page;
     EXPECT_LT(countLines(page, "outputSupervisionMaxPower{"), 12) << page;
 }

@@ -11,8 +11,10 @@
 # full path, finding its panel file and the MIB module and reading the crate
 # at the address compiled into it.
 #
-# usage: package_test.py BUILD_DIR SOURCE_DIR COMPILER_FLAGS CRATE_ADDRESS
-import fcntl
+# The installed crate-sim is started by the tests' with-crate, which runs this
+# script again (with --against-crate WORK) to check what needs the crate.
+#
+# usage: package_test.py BUILD_DIR SOURCE_DIR CRATE_ADDRESS WITH_CRATE
 import ipaddress
 import os
 import pwd
@@ -22,10 +24,10 @@ import subprocess
 import sys
 import tempfile
 
-build, source = sys.argv[1], sys.argv[2]
-flags = sys.argv[3].split() if len(sys.argv) > 3 else []
-crate_address = sys.argv[4] if len(sys.argv) > 4 else ""
+build, source, crate_address, with_crate = sys.argv[1:5]
 failures = []
+# The library's start-up transcript, as its tests expect it.
+startup = open(os.path.join(source, "tests/library/startup.txt")).read()
 
 
 def check(condition, what, detail=""):
@@ -124,99 +126,88 @@ def declared_names(include):
 def exported_names(library):
     names = set()
     for line in must(["nm", "-D", "--defined-only", library]).stdout.splitlines():
-        kind, name = line.split()[-2:]
-        # The sanitizers add their own entry points to an instrumented build.
-        if not re.match(r"_*(asan|odr_asan|ubsan|sanitizer)", name):
-            names.add(name)
+        names.add(line.split()[-1])
     return names
 
 
-def start_sim(prefix, work, listen="udp:127.0.0.1:0", options=()):
-    log = open(os.path.join(work, "crate-sim.err"), "w")
-    sim = subprocess.Popen([os.path.join(prefix, "bin/crate-sim"), "--listen", listen, *options],
-                           stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log, text=True,
-                           env=clean_env(work, MIBDIRS="/usr/share/snmp/mibs/ietf"))
-    ready = sim.stdout.readline()
-    match = re.match(r"crate-sim ready on udp:(127\.\d+\.\d+\.\d+:\d+)$", ready.strip())
-    if not match:
-        sim.kill()
-        sys.exit("the installed crate-sim did not start: " + ready + open(log.name).read())
-    return sim, match.group(1)
+# Runs this script again under with-crate, with the installed crate-sim on
+# `listen` (its own private address when empty); its failures become ours.
+def against_installed_crate(prefix, work, part, listen=""):
+    command = [with_crate, "--sim", os.path.join(prefix, "bin/crate-sim"),
+               "--env", "MIBDIRS=/usr/share/snmp/mibs/ietf", "--env", "SNMPCONFPATH=" + work]
+    command += ["--listen", listen] if listen else []
+    result = run(command + ["--", sys.executable, __file__, *sys.argv[1:5], "--against-crate", part, prefix, work],
+                 env=clean_env(work))
+    check(result.returncode == 0, f"against the installed crate-sim ({part}) failed", result.stdout + result.stderr)
 
 
-def stop_sim(sim):
-    sim.stdin.close()
-    sim.terminate()
-    sim.wait(timeout=30)
-
-
-# The lock file that every test run's launcher takes for a crate on a fixed
-# address (tests/support/sim_launcher.cpp), held while `body` runs, so that no
-# other run's crate is there meanwhile.
-# Opened for reading, as the launcher does: in the sticky /tmp, opening
-# another user's file to write or create is refused, and flock needs neither.
-def holding_address_lock(host, port, body):
-    path = f"/tmp/kovo-crate-{host}-{port}.lock"
+def crate_address_is_local():
+    host, _, port = crate_address.rpartition(":")
     try:
-        fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW)
-    except FileNotFoundError:
-        try:
-            fd = os.open(path, os.O_RDONLY | os.O_CREAT | os.O_EXCL | os.O_NOFOLLOW, 0o644)
-        except FileExistsError:
-            fd = os.open(path, os.O_RDONLY | os.O_NOFOLLOW)
-    with os.fdopen(fd) as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)
-        return body()
+        return ipaddress.ip_address(host).is_loopback and port.isdigit()
+    except ValueError:
+        return False
 
 
 # The installed program from /, by its full path: its panel file lies beside
 # it, and it reads the main switch of the crate at its compiled-in address,
-# where this test puts a crate of its own. An address off this machine is a
-# real crate, which no test reaches: the program is then not run.
+# where with-crate put the crate.
 def check_installed_program(prefix, work):
-    host, _, port = crate_address.rpartition(":")
-    try:
-        local = ipaddress.ip_address(host).is_loopback and port.isdigit()
-    except ValueError:
-        local = False
-    program = [os.path.join(prefix, "bin/kovo_uir")]
-    if not local:
-        print(f"the compiled-in crate address {crate_address} is not on this machine: the installed program "
-              "is not run, as no test reaches a real crate")
-        return
-
-    def run_against_crate():
-        log = os.path.join(work, "requests.jsonl")
-        try:
-            sim, _ = start_sim(prefix, work, "udp:" + crate_address, ["--log", log])
-        except SystemExit as refused:
-            sys.exit(f"{refused}\n(udp:{crate_address}, the installed program's crate address, is taken by a "
-                     "process that no test started, such as the crate of scripts/run.sh)")
-        try:
-            app = run(program, input="show\n", cwd="/", env=clean_env(work), timeout=60)
-        finally:
-            stop_sim(sim)
-        return app, open(log).read()
-
-    app, requests = holding_address_lock(host, int(port), run_against_crate)
+    app = run([os.path.join(prefix, "bin/kovo_uir")], input="show\n", cwd="/", env=clean_env(work), timeout=60)
+    requests = open(os.environ["KOVO_TEST_CRATE_LOG"]).read()
     check(app.returncode == 0 and 'panel PANEL "Crate control"' in app.stderr,
           "the installed program started from / did not show its panel", app.stdout + app.stderr)
-    check("*** Initialise SNMP done ***" in app.stdout, "the installed program did not load the installed MIB module",
-          app.stdout)
+    check(startup in app.stdout, "the installed program did not load the installed MIB module", app.stdout)
     check('"name":"sysMainSwitch.0"' in requests and '"pdu":"GET"' in requests,
           f"the installed program did not read the crate at {crate_address}", requests + app.stdout + app.stderr)
 
 
 def check_consumer(how, program, address, env):
     result = run([program, address], env=env, timeout=60)
-    lines = result.stdout.splitlines()
     check(result.returncode == 0 and "\nmain switch 0\nset 12.25\nget 12.25\nname U0\n" in result.stdout,
           f"the consumer built through {how} did not round-trip", result.stdout + result.stderr)
-    check("*** Initialise SNMP done ***" in lines, f"the {how} consumer did not load the installed MIB module",
+    check(startup in result.stdout, f"the {how} consumer did not load the installed MIB module",
           result.stdout + result.stderr)
 
 
+# The consumers, the installed kovo tool and the Python module against the crate.
+def check_consumers(prefix, work):
+    address = os.environ["KOVO_TEST_CRATE"]
+    check_consumer("pkg-config", os.path.join(work, "pc-consumer"), address,
+                   clean_env(work, LD_LIBRARY_PATH=os.path.join(prefix, "lib")))
+    check_consumer("find_package", os.path.join(work, "cmake-consumer/consumer"), address, clean_env(work))
+    check_consumer("add_subdirectory", os.path.join(work, "embedding-consumer", "consumer"), address, clean_env(work))
+    # Linked statically, the library's code lies in a program outside the
+    # prefix, with no MIB folder relative to it: the user names it.
+    mibs = os.path.join(prefix, "share/snmp/mibs") + ":/usr/share/snmp/mibs/ietf"
+    check_consumer("find_package, statically linked", os.path.join(work, "cmake-consumer_static/consumer"),
+                   address, clean_env(work, MIBDIRS=mibs))
+    # The installed tool and Python module find the installed MIB module themselves.
+    tool = run([os.path.join(prefix, "bin/kovo"), address, "get", "0", "outputName"], cwd="/",
+               env=clean_env(work), timeout=60)
+    check(tool.returncode == 0 and tool.stdout == "channel 0  outputName U0\n",
+          "the installed kovo did not read the crate", tool.stdout + tool.stderr)
+    site = os.path.join(prefix, "lib/python3/dist-packages")
+    if os.path.isdir(site):
+        script = f"import kovo; print(kovo.Crate('{address}').channels[0].name)"
+        module = run([sys.executable, "-c", script], cwd="/", env=clean_env(work, PYTHONPATH=site), timeout=60)
+        check(module.returncode == 0 and module.stdout == "U0\n",
+              "the installed Python module did not read the crate", module.stdout + module.stderr)
+
+
+def report(work):
+    if failures:
+        print("\n\n".join(failures))
+        print(f"(kept {work})")
+        return 1
+    return 0
+
+
 def main():
+    if sys.argv[5:6] == ["--against-crate"]:
+        part, prefix, work = sys.argv[6:9]
+        (check_consumers if part == "consumers" else check_installed_program)(prefix, work)
+        return report(work)
     work = tempfile.mkdtemp(prefix="kovo-package-")
     prefix = os.path.join(work, "prefix")
     with open(os.path.join(work, "snmp.conf"), "w") as conf:
@@ -232,57 +223,30 @@ def main():
     consumer = os.path.join(source, "tests/package/consumer")
     pc = must(["pkg-config", "--cflags", "--libs", "TORVAN_SNMP"],
               env=dict(os.environ, PKG_CONFIG_PATH=os.path.join(prefix, "lib/pkgconfig"))).stdout.split()
-    must(["cc", *flags, os.path.join(consumer, "consumer.c"), "-o", os.path.join(work, "pc-consumer"), *pc])
+    must(["cc", os.path.join(consumer, "consumer.c"), "-o", os.path.join(work, "pc-consumer"), *pc])
     for kind in ["", "_static"]:
         folder = os.path.join(work, "cmake-consumer" + kind)
         must(["cmake", "-S", consumer, "-B", folder, "-DCMAKE_PREFIX_PATH=" + prefix,
-              "-DCONSUMER_LINKS=TORVAN_SNMP::TORVAN_SNMP" + kind,
-              "-DCMAKE_C_FLAGS=" + " ".join(flags), "-DCMAKE_EXE_LINKER_FLAGS=" + " ".join(flags)])
+              "-DCONSUMER_LINKS=TORVAN_SNMP::TORVAN_SNMP" + kind])
         must(["cmake", "--build", folder])
 
     # The source tree taken in by a project of its own through add_subdirectory:
     # the library under its package name, and none of the tree's tests.
     embedded = os.path.join(work, "embedding-consumer")
-    must(["cmake", "-S", consumer, "-B", embedded, "-DCONSUMER_KOVO_SOURCE=" + source,
-          "-DCMAKE_C_FLAGS=" + " ".join(flags), "-DCMAKE_CXX_FLAGS=" + " ".join(flags),
-          "-DCMAKE_EXE_LINKER_FLAGS=" + " ".join(flags), "-DCMAKE_SHARED_LINKER_FLAGS=" + " ".join(flags)])
+    must(["cmake", "-S", consumer, "-B", embedded, "-DCONSUMER_KOVO_SOURCE=" + source])
     must(["cmake", "--build", embedded, "--target", "consumer", "-j", str(os.cpu_count() or 1)])
     check(not os.path.exists(os.path.join(embedded, "kovo/tests")), "an embedding project got the tree's tests")
 
-    sim, address = start_sim(prefix, work)
-    try:
-        check_consumer("pkg-config", os.path.join(work, "pc-consumer"), address,
-                       clean_env(work, LD_LIBRARY_PATH=os.path.join(prefix, "lib")))
-        check_consumer("find_package", os.path.join(work, "cmake-consumer/consumer"), address, clean_env(work))
-        check_consumer("add_subdirectory", os.path.join(embedded, "consumer"), address, clean_env(work))
-        # Linked statically, the library's code lies in a program outside the
-        # prefix, with no MIB folder relative to it: the user names it.
-        mibs = os.path.join(prefix, "share/snmp/mibs") + ":/usr/share/snmp/mibs/ietf"
-        check_consumer("find_package, statically linked", os.path.join(work, "cmake-consumer_static/consumer"),
-                       address, clean_env(work, MIBDIRS=mibs))
-        # The installed tool and Python module find the installed MIB module themselves.
-        tool = run([os.path.join(prefix, "bin/kovo"), address, "get", "0", "outputName"], cwd="/",
-                   env=clean_env(work), timeout=60)
-        check(tool.returncode == 0 and tool.stdout == "channel 0  outputName U0\n",
-              "the installed kovo did not read the crate", tool.stdout + tool.stderr)
-        site = os.path.join(prefix, "lib/python3/dist-packages")
-        if os.path.isdir(site):
-            script = f"import kovo; print(kovo.Crate('{address}').channels[0].name)"
-            env = clean_env(work, PYTHONPATH=site)
-            if any(flag.startswith("-fsanitize=") for flag in flags):  # the run-times first, Python's leaks aside
-                preload = [must(["c++", "-print-file-name=" + lib]).stdout.strip() for lib in ("libasan.so", "libstdc++.so")]
-                env.update(LD_PRELOAD=" ".join(preload), ASAN_OPTIONS="detect_leaks=0")
-            module = run([sys.executable, "-c", script], cwd="/", env=env, timeout=60)
-            check(module.returncode == 0 and module.stdout == "U0\n",
-                  "the installed Python module did not read the crate", module.stdout + module.stderr)
-    finally:
-        stop_sim(sim)
+    against_installed_crate(prefix, work, "consumers")
+    # An address off this machine is a real crate, which no test reaches: the
+    # installed program is then not run.
+    if crate_address_is_local():
+        against_installed_crate(prefix, work, "program", "udp:" + crate_address)
+    else:
+        print(f"the compiled-in crate address {crate_address} is not on this machine: the installed program "
+              "is not run, as no test reaches a real crate")
 
-    check_installed_program(prefix, work)
-
-    if failures:
-        print("\n\n".join(failures))
-        print(f"(kept {work})")
+    if report(work):
         return 1
     shutil.rmtree(work)
     print("package test passed")

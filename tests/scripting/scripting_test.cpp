@@ -3,7 +3,8 @@
 // kind of failed exchange as a non-zero exit naming host and object, sets
 // refused before anything is sent, what a set puts on the wire, writes of
 // many rows against what the crate holds, selections over absent channels,
-// set-and-wait, the health check, and the formats.
+// set-and-wait, the health check, the formats, and output that cannot be
+// written.
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -555,6 +556,29 @@ TEST(Scripting, FormatsAndRefusedOptions)
     EXPECT_EQ(kovo::test::lines(run.out).size(), 13u);  // one header, six channels twice
     EXPECT_EQ(setsReceived(sim), std::vector<std::string>{});
 }
+
+#ifndef _WIN32
+// kovo ends with exit status 1, saying why, when its output cannot be
+// written: onto a full device, into a pipe that nobody reads (with SIGPIPE
+// as a shell leaves it).
+TEST(Scripting, KovoEndsWithExit1WhenItsOutputCannotBeWritten)
+{
+    kovo::test::Sim sim = startSim(frozen);
+    const struct {
+        kovo::test::Output out;
+        const char* why;
+    } cases[] = {
+        {kovo::test::Output::file, "No space left on device"},
+        {kovo::test::Output::brokenPipe, "Broken pipe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        const auto run = kovo::test::run({.argv = {KOVO_TOOL, sim.address, "status"}, .out = c.out, .outFile = "/dev/full"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err, std::string("kovo: cannot write standard output: ") + c.why + "\n");
+    }
+}
+#endif
 
 // Misuse of the C interface fails, or does nothing where documented, and
 // never crashes or throws: NULL crates and lists, counts and rows out of

@@ -927,7 +927,7 @@ TEST(SimLog, RequestsCarryTheirPeerAndOnceAnsweredTheStatusIndexAndValues)
     runSnmpTool("snmpbulkget", sim, "ovalis", {"sysMainSwitch.0", "outputName.1"}, {"-Cn1", "-Cr2"});
     get(sim, {"sysMainSwitch.0"}, "wrong");                                // no answer
     std::vector<nlohmann::json> log;
-    std::ifstream text(sim.dir + "/requests.jsonl");  // the launcher runs the sim on this machine
+    std::ifstream text(sim.dir + "/requests.jsonl");
     for (std::string line; std::getline(text, line);)
         log.push_back(nlohmann::json::parse(line));
     ASSERT_EQ(log.size(), 6u);

@@ -1,13 +1,11 @@
-# crate_address.cmake: the crate addresses compiled into the builds of the
+# crate_address.cmake: the crate address compiled into the tests' build of the
 # program that tests and benchmarks drive.
 #
 # kovo_crate_address(VAR NUMBER) sets VAR to 127.A.B.NUMBER:1161, A and B taken
-# from a hash of the build folder: each build tree has loopback addresses of
-# its own, so that the test runs of two checkouts, or a run beside
-# scripts/run.sh on 127.0.0.1:1161, never reach each other's crates. NUMBER
-# (1 to 254) tells apart the programs of one tree, so that suites run side by
-# side. The launcher still takes a lock per fixed address, which settles the
-# rare trees whose hashes meet.
+# from a hash of the build folder: each build tree has a loopback address of
+# its own, so that where a test cannot make a network namespace of its own,
+# the test runs of two checkouts, or a run beside scripts/run.sh on
+# 127.0.0.1:1161, do not wait for each other's address lock.
 function(kovo_crate_address var number)
   string(MD5 hash "${PROJECT_BINARY_DIR}")
   string(SUBSTRING "${hash}" 0 2 first)

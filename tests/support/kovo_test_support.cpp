@@ -1,35 +1,27 @@
 // kovo_test_support.cpp: This file contains the test support shared by the
-// test suites: the simulated crate, started by sim-launcher and steered over
-// the connection to it, and programs run to their end. It builds for Linux
-// and for Windows, where the tests run under Wine and the launcher and its
-// crates on the Linux side.
+// test suites: the simulated crate, started through the process layer and
+// steered over its standard input and output, and Net-SNMP's tools run
+// against it. It builds for Linux and for Windows, where the tests run under
+// Wine and the crate is the Linux build's crate-sim, which Wine starts as it
+// starts any Linux program.
 #include "kovo_test_support.h"
 
-#include <cerrno>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <sstream>
 #include <set>
+#include <sstream>
 #include <stdexcept>
 #include <tuple>
 
-#ifdef _WIN32
-#include <winsock2.h>  // before windows.h
-#include <ws2tcpip.h>
-#include <windows.h>
-#include <thread>
-#else
-#include <arpa/inet.h>
+#ifndef _WIN32
 #include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/prctl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #endif
 
@@ -40,234 +32,120 @@ namespace kovo::test {
 
 namespace {
 
-// A guard against a peer that hangs, not a timing assumption: every wait
-// below normally ends as soon as the peer writes or exits.
-constexpr int hangGuardMs = 30000;
-
-#ifdef _WIN32
-using Socket = SOCKET;
-const Socket noSocket = INVALID_SOCKET;
-void closeSocket(Socket s) { closesocket(s); }
-bool startSockets()
+std::string readFile(const std::string& path)
 {
-    static const bool started = [] {
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    return started;
-}
-#else
-using Socket = int;
-const Socket noSocket = -1;
-void closeSocket(Socket s) { close(s); }
-bool startSockets()
-{
-    static const bool once = [] {
-        std::signal(SIGPIPE, SIG_IGN);  // a peer that went away is an error result, not a signal
-        return true;
-    }();
-    return once;
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
 }
 
-int decodeStatus(int status)
+// The port of a listening address ("udp:HOST:PORT", "udp6:[::1]:PORT"); 0 when it has none.
+int portOf(const std::string& listen)
 {
-    if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        return 128 + WTERMSIG(status);
-    return -1;
-}
-
-int waitFor(pid_t pid)
-{
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
-    return decodeStatus(status);
-}
-
-void closeFd(int& fd)
-{
-    if (fd >= 0)
-        close(fd);
-    fd = -1;
-}
-
-std::vector<char*> cStrings(const std::vector<std::string>& strings)
-{
-    std::vector<char*> pointers;
-    for (const std::string& s : strings)
-        pointers.push_back(const_cast<char*>(s.c_str()));
-    pointers.push_back(nullptr);
-    return pointers;
-}
-#endif
-
-Socket socketOf(const Sim& sim)
-{
-    return static_cast<Socket>(sim.connection);
-}
-
-// A TCP connection to "127.0.0.1:PORT" that gives up a read after the hang guard.
-Socket connectTo(const std::string& address)
-{
-    const auto colon = address.rfind(':');
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_port = htons(static_cast<uint16_t>(std::atoi(address.c_str() + colon + 1)));
-    if (!startSockets() || colon == std::string::npos ||
-        inet_pton(AF_INET, address.substr(0, colon).c_str(), &at.sin_addr) != 1)
-        return noSocket;
-    const Socket s = socket(AF_INET, SOCK_STREAM, 0);
-    if (s == noSocket)
-        return noSocket;
-#ifdef _WIN32
-    const DWORD guard = hangGuardMs;
-#else
-    const timeval guard{hangGuardMs / 1000, 0};
-#endif
-    setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&guard), sizeof guard);
-    if (connect(s, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
-        closeSocket(s);
-        return noSocket;
-    }
-    return s;
-}
-
-bool sendText(const Sim& sim, const std::string& text)
-{
-    for (std::size_t sent = 0; sent < text.size();) {
-        const int count = send(socketOf(sim), text.data() + sent, static_cast<int>(text.size() - sent), 0);
-        if (count <= 0)
-            return false;
-        sent += static_cast<std::size_t>(count);
-    }
-    return true;
-}
-
-// Receives until the buffer holds `size` bytes; false when the launcher is gone or silent.
-bool receive(const Sim& sim, std::size_t size)
-{
-    while (sim.replyBuffer.size() < size) {
-        char buffer[65536];
-        const int count = recv(socketOf(sim), buffer, sizeof buffer, 0);
-        if (count <= 0)
-            return false;
-        sim.replyBuffer.append(buffer, static_cast<std::size_t>(count));
-    }
-    return true;
-}
-
-bool receiveLine(const Sim& sim, std::string& line)
-{
-    std::size_t newline;
-    while ((newline = sim.replyBuffer.find('\n')) == std::string::npos)
-        if (!receive(sim, sim.replyBuffer.size() + 1))
-            return false;
-    line = sim.replyBuffer.substr(0, newline);
-    sim.replyBuffer.erase(0, newline + 1);
-    return true;
-}
-
-bool receiveBytes(const Sim& sim, std::size_t size, std::string& bytes)
-{
-    if (!receive(sim, size))
-        return false;
-    bytes = sim.replyBuffer.substr(0, size);
-    sim.replyBuffer.erase(0, size);
-    return true;
-}
-
-// One request to the launcher about the sim, and its one-line reply ("" if none).
-std::string request(const Sim& sim, const std::string& line)
-{
-    std::string reply;
-    if (sim.connection == -1 || !sendText(sim, line + "\n") || !receiveLine(sim, reply))
-        return "";
-    return reply;
-}
-
-// A file of the sim's folder, fetched through the launcher.
-std::string fetchFile(const Sim& sim, const char* which)
-{
-    const std::string reply = request(sim, std::string("file ") + which);
-    std::string bytes;
-    if (reply.rfind("data ", 0) != 0 || !receiveBytes(sim, std::stoul(reply.substr(5)), bytes))
-        return "";
-    return bytes;
+    const auto colon = listen.rfind(':');
+    return colon == std::string::npos || listen.back() == ']' ? 0 : std::atoi(listen.c_str() + colon + 1);
 }
 
 #ifndef _WIN32
-// A launcher of this test program's own, for runs without CTest's: it ends
-// with the program. Its address and token, "127.0.0.1:PORT TOKEN".
-std::string privateLauncher(std::string& why)
+bool writeTo(const char* path, const std::string& text)
 {
-    static std::string address;
-    if (!address.empty())
-        return address;
-    int output[2];
-    if (pipe2(output, O_CLOEXEC) != 0) {
-        why = std::string("pipe: ") + std::strerror(errno);
-        return "";
+    std::ofstream file(path);
+    return static_cast<bool>(file << text << std::flush);
+}
+
+// Moves this test program, and the programs it starts from now on, into a
+// network namespace of its own with its loopback up, so that a crate on a
+// fixed address meets no other test run's, nor scripts/run.sh's. Without
+// root a user namespace of its own brings the right to make one. Done once;
+// false where the system allows neither.
+bool privateNetwork()
+{
+    static const bool entered = [] {
+        const uid_t uid = geteuid();
+        const gid_t gid = getegid();
+        if (unshare(CLONE_NEWNET) != 0) {
+            if (unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
+                return false;
+            writeTo("/proc/self/setgroups", "deny");
+            writeTo("/proc/self/uid_map", std::to_string(uid) + " " + std::to_string(uid) + " 1");
+            writeTo("/proc/self/gid_map", std::to_string(gid) + " " + std::to_string(gid) + " 1");
+        }
+        const int s = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        ifreq loopback{};
+        std::snprintf(loopback.ifr_name, sizeof loopback.ifr_name, "lo");
+        const bool up = s >= 0 && ioctl(s, SIOCGIFFLAGS, &loopback) == 0 &&
+                        (loopback.ifr_flags |= IFF_UP, ioctl(s, SIOCSIFFLAGS, &loopback) == 0);
+        if (s >= 0)
+            close(s);
+        return up;
+    }();
+    return entered;
+}
+
+// The lock file of a fixed crate address, which scripts/run.sh takes for its
+// crate too; held until the descriptor closes. -1 if it cannot be had.
+int lockAddress(const std::string& listen)
+{
+    std::string name = listen.substr(listen.find(':') + 1);
+    name[name.rfind(':')] = '-';
+    const std::string path = "/tmp/kovo-crate-" + name + ".lock";
+    // Opened for reading: in the sticky /tmp, another user's file can be read, not written.
+    int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0)
+        fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd >= 0 && flock(fd, LOCK_EX) != 0) {
+        close(fd);
+        fd = -1;
     }
-    const pid_t parent = getpid();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        if (getppid() != parent)
-            _exit(127);
-        dup2(output[1], 1);
-        execl(KOVO_SIM_LAUNCHER_PATH, KOVO_SIM_LAUNCHER_PATH, "serve", static_cast<char*>(nullptr));
-        std::fprintf(stderr, "cannot run %s: %s\n", KOVO_SIM_LAUNCHER_PATH, std::strerror(errno));
-        _exit(127);
-    }
-    close(output[1]);
-    char line[128] = "";
-    const ssize_t count = pid > 0 ? read(output[0], line, sizeof line - 1) : -1;
-    close(output[0]);
-    if (count <= 0) {
-        why = "the private sim-launcher did not start";
-        return "";
-    }
-    line[count] = '\0';
-    line[std::strcspn(line, "\n")] = '\0';
-    address = line;
-    return address;
+    return fd;
 }
 #endif
 
-// The address and token of the launcher ("127.0.0.1:PORT TOKEN"): from the
-// file KOVO_SIM_LAUNCHER names, else of a private one.
-std::string launcherAddress(std::string& why)
+bool machineNetwork = false;  // see keepMachineNetwork
+
+// A crate on a fixed address is made private to this test program.
+int claimAddress(const std::string& listen)
 {
-    const char* file = std::getenv("KOVO_SIM_LAUNCHER");
-    if (file != nullptr && *file != '\0') {
-        std::string line;
-        std::getline(std::ifstream(file), line);
-        if (line.find(' ') == std::string::npos)
-            why = std::string("no launcher address in ") + file + " (is the crate_sim fixture running?)";
-        return line;
-    }
 #ifdef _WIN32
-    why = "KOVO_SIM_LAUNCHER does not name the address file of a sim-launcher";
-    return "";
+    (void)listen;
+    return -1;
 #else
-    return privateLauncher(why);
+    if (portOf(listen) == 0 || (!machineNetwork && privateNetwork()))
+        return -1;
+    return lockAddress(listen);
+#endif
+}
+
+// Ends the crate and returns its exit status. Under Wine no signal reaches a
+// Linux program, so it is told to quit on its control channel.
+int endCrate(Sim& sim)
+{
+#ifdef _WIN32
+    sim.process.write("quit\n");
+    sim.process.closeInput();
+    return sim.process.wait(hangGuardMs);
+#else
+    return sim.process.stop();
 #endif
 }
 
 void releaseSim(Sim& sim)
 {
-    if (sim.connection == -1)
+    if (!sim.process.started() && sim.dir.empty())
         return;
+    endCrate(sim);
+#ifndef _WIN32
+    if (sim.lock >= 0)
+        close(sim.lock);
+#endif
+    sim.lock = -1;
     if (::testing::Test::HasFailure() && !sim.dir.empty()) {
-        request(sim, "keep");
         std::fprintf(stderr, "crate-sim folder kept for inspection: %s\n", sim.dir.c_str());
+    } else if (!sim.dir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(sim.dir, ignored);
     }
-    // The launcher stops the crate and removes its folder when the connection ends.
-    closeSocket(socketOf(sim));
-    sim.connection = -1;
     sim.dir.clear();
 }
 
@@ -280,6 +158,11 @@ void releaseSim(Sim& sim)
 }
 
 }  // namespace
+
+void keepMachineNetwork()
+{
+    machineNetwork = true;
+}
 
 Sim::~Sim()
 {
@@ -300,54 +183,64 @@ Sim& Sim::operator=(Sim&& other) noexcept
         dir = std::exchange(other.dir, "");
         logged = other.logged;
         pid = std::exchange(other.pid, -1);
-        connection = std::exchange(other.connection, -1);
-        replyBuffer = std::move(other.replyBuffer);
+        process = std::move(other.process);
+        lock = std::exchange(other.lock, -1);
     }
     return *this;
 }
 
 Sim startSim(const std::string& layoutToml, const std::string& listen, RequestLog log)
 {
-    Sim sim;
-    std::string why;
-    std::istringstream launcher(launcherAddress(why));
-    std::string address, token;
-    if (!(launcher >> address >> token))
-        failStart(sim, why);
-    const Socket s = connectTo(address);
-    if (s == noSocket)
-        failStart(sim, "no sim-launcher answers on " + address);
-    sim.connection = static_cast<std::intptr_t>(s);
-    if (const std::string greeting = request(sim, "hello " + token); greeting != "ok")
-        failStart(sim, "the sim-launcher on " + address + " refused this test: " +
-                           (greeting.empty() ? "it closed the connection" : greeting));
+    return startSimProgram(KOVO_CRATE_SIM, {}, layoutToml, listen, log);
+}
 
-    // The request line announces the layout's bytes, which follow it as they are.
-    const std::string start = "start " + (listen.empty() ? "udp:127.0.0.1:0" : listen) + " " +
-                              std::to_string(layoutToml.size()) + (log == RequestLog::none ? " nolog" : "") +
-                              "\n" + layoutToml;
-    std::string reply;
-    if (!sendText(sim, start) || !receiveLine(sim, reply))
-        failStart(sim, "no reply from the launcher");
-    if (reply.rfind("failed ", 0) == 0) {
-        std::string err;
-        receiveBytes(sim, std::stoul(reply.substr(7)), err);
-        failStart(sim, err.substr(0, err.find_last_not_of('\n') + 1));
-    }
-    std::istringstream words(reply);
-    std::string ready;
-    if (!(words >> ready >> sim.address >> sim.dir >> sim.pid) || ready != "ready")
-        failStart(sim, "unexpected reply \"" + reply + "\" from the launcher");
-    sim.port = std::atoi(sim.address.substr(sim.address.rfind(':') + 1).c_str());
+Sim startSimProgram(const std::string& program, const std::vector<std::string>& env, const std::string& layoutToml,
+                    const std::string& listen, RequestLog log)
+{
+    Sim sim;
+    const std::string where = listen.empty() ? "udp:127.0.0.1:0" : listen;
+    sim.lock = claimAddress(where);
+    sim.dir = makeTempDir("kovo-sim");
     sim.logged = log == RequestLog::kept;
+    std::vector<std::string> argv{program, "--listen", where};
+    if (sim.logged)
+        argv.insert(argv.end(), {"--log", sim.dir + "/requests.jsonl"});
+    if (!layoutToml.empty()) {
+        std::ofstream(sim.dir + "/layout.toml", std::ios::binary) << layoutToml;
+        argv.insert(argv.end(), {"--layout", sim.dir + "/layout.toml"});
+    }
+    const char* mibdirs = std::getenv("MIBDIRS");
+    std::vector<std::string> environment{std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS)};
+    environment.insert(environment.end(), env.begin(), env.end());
+    sim.process = Process({.argv = argv,
+                           .cwd = sim.dir,
+                           .env = environment,
+                           .err = Output::file,
+                           .errFile = sim.dir + "/stderr.txt"});
+    const std::string readyText = "crate-sim ready on ";
+    std::string ready;
+    if (!sim.process.started())
+        failStart(sim, sim.process.failure());
+    if (!sim.process.readLine(ready) || ready.rfind(readyText, 0) != 0) {
+        sim.process.wait(hangGuardMs);
+        failStart(sim, readFile(sim.dir + "/stderr.txt"));
+    }
+    // A peer name for Net-SNMP: UDP over IPv4 is its default, IPv6 is named.
+    sim.address = ready.substr(readyText.size());
+    if (sim.address.rfind("udp:", 0) == 0)
+        sim.address.erase(0, 4);
+    sim.port = portOf(sim.address);
+    sim.pid = sim.process.pid();
     return sim;
 }
 
 std::string simCommand(Sim& sim, const std::string& line)
 {
-    const std::string reply = request(sim, "sim " + line);
-    if (reply.empty())
+    std::string reply;
+    if (!sim.process.write(line + "\n") || !sim.process.readLine(reply)) {
         ADD_FAILURE() << "crate-sim gave no reply to \"" << line << "\": " << simStderr(sim);
+        return "";
+    }
     return reply;
 }
 
@@ -358,7 +251,7 @@ std::vector<LogEntry> simLog(const Sim& sim)
         ADD_FAILURE() << "crate-sim was started without a request log";
         return entries;
     }
-    std::istringstream text(fetchFile(sim, "log"));
+    std::istringstream text(readFile(sim.dir + "/requests.jsonl"));
     std::string line;
     while (std::getline(text, line)) {
         if (text.eof())
@@ -395,206 +288,13 @@ std::vector<LogEntry> firstTries(const std::vector<LogEntry>& log)
 
 std::string simStderr(const Sim& sim)
 {
-    return fetchFile(sim, "stderr");
+    return readFile(sim.dir + "/stderr.txt");
 }
 
 int stopSim(Sim& sim)
 {
-    const std::string reply = request(sim, "stop");
-    return reply.rfind("stopped ", 0) == 0 ? std::atoi(reply.c_str() + 8) : -1;
+    return endCrate(sim);
 }
-
-#ifdef _WIN32
-namespace {
-
-// One argument of a command line, quoted as the C run-time splits them.
-std::string quoteArgument(const std::string& argument)
-{
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos)
-        return argument;
-    std::string quoted = "\"";
-    std::size_t backslashes = 0;
-    for (char c : argument) {
-        if (c == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += c;
-    }
-    quoted.append(2 * backslashes, '\\');
-    return quoted + "\"";
-}
-
-// The current environment with the entries applied, as CreateProcess takes it.
-std::string environmentBlock(const std::vector<std::string>& changes)
-{
-    std::vector<std::string> entries;
-    char* strings = GetEnvironmentStringsA();
-    for (const char* entry = strings; *entry != '\0'; entry += std::strlen(entry) + 1)
-        entries.emplace_back(entry);
-    FreeEnvironmentStringsA(strings);
-    for (const std::string& change : changes) {
-        const std::string name = change.substr(0, change.find('='));
-        std::erase_if(entries, [&](const std::string& e) {
-            return e.size() > name.size() && e[name.size()] == '=' && _strnicmp(e.c_str(), name.c_str(), name.size()) == 0;
-        });
-        if (change.find('=') != std::string::npos)
-            entries.push_back(change);
-    }
-    std::string block;
-    for (const std::string& e : entries)
-        block += e + '\0';
-    return block + '\0';
-}
-
-std::string readAll(HANDLE pipe)
-{
-    std::string text;
-    char buffer[65536];
-    DWORD count = 0;
-    while (ReadFile(pipe, buffer, sizeof buffer, &count, nullptr) && count > 0)
-        text.append(buffer, count);
-    return text;
-}
-
-// Line ends as on Linux, so that the tests compare the same text.
-std::string withLinuxLineEnds(std::string text)
-{
-    std::string result;
-    for (std::size_t i = 0; i < text.size(); ++i)
-        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n'))
-            result += text[i];
-    return result;
-}
-
-}  // namespace
-
-RunResult runProgram(const std::vector<std::string>& argv, const std::string& input, const std::string& cwd,
-                     const std::vector<std::string>& env)
-{
-    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-    HANDLE in[2], out[2], err[2];  // read end, write end
-    if (argv.empty() || !CreatePipe(&in[0], &in[1], &inherit, 0) || !CreatePipe(&out[0], &out[1], &inherit, 0) ||
-        !CreatePipe(&err[0], &err[1], &inherit, 0))
-        return {-1, "", "runProgram: no program or no pipes"};
-    // The parent's ends stay with the parent.
-    for (HANDLE own : {in[1], out[0], err[0]})
-        SetHandleInformation(own, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = in[0];
-    startup.hStdOutput = out[1];
-    startup.hStdError = err[1];
-    std::string commandLine;
-    for (const std::string& argument : argv)
-        commandLine += (commandLine.empty() ? "" : " ") + quoteArgument(argument);
-    std::string environment = environmentBlock(env);
-    PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, environment.data(),
-                                        cwd.empty() ? nullptr : cwd.c_str(), &startup, &process);
-    for (HANDLE child : {in[0], out[1], err[1]})
-        CloseHandle(child);
-    RunResult result{-1, "", ""};
-    if (started) {
-        std::thread errReader([&] { result.err = readAll(err[0]); });
-        std::thread outReader([&] { result.out = readAll(out[0]); });
-        DWORD written = 0;
-        if (!input.empty())
-            WriteFile(in[1], input.data(), static_cast<DWORD>(input.size()), &written, nullptr);
-        CloseHandle(in[1]);
-        outReader.join();
-        errReader.join();
-        WaitForSingleObject(process.hProcess, INFINITE);
-        DWORD code = 0;
-        GetExitCodeProcess(process.hProcess, &code);
-        result.status = static_cast<int>(code);
-        CloseHandle(process.hProcess);
-        CloseHandle(process.hThread);
-    } else {
-        CloseHandle(in[1]);
-        result.err = "cannot run " + argv[0] + ": error " + std::to_string(GetLastError());
-    }
-    CloseHandle(out[0]);
-    CloseHandle(err[0]);
-    result.out = withLinuxLineEnds(result.out);
-    result.err = withLinuxLineEnds(result.err);
-    return result;
-}
-#else
-RunResult runProgram(const std::vector<std::string>& argv, const std::string& input, const std::string& cwd,
-                     const std::vector<std::string>& env)
-{
-    startSockets();  // SIGPIPE ignored
-    int in[2], out[2], err[2];
-    if (argv.empty() || pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-        return {-1, "", "runProgram: no program or no pipes"};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(in[0], 0);
-        dup2(out[1], 1);
-        dup2(err[1], 2);
-        if (!cwd.empty() && chdir(cwd.c_str()) != 0) {
-            std::fprintf(stderr, "cannot enter %s: %s\n", cwd.c_str(), std::strerror(errno));
-            _exit(127);
-        }
-        for (const std::string& entry : env)
-            putenv(const_cast<char*>(entry.c_str()));
-        execvp(argv[0].c_str(), cStrings(argv).data());
-        std::fprintf(stderr, "cannot run %s: %s\n", argv[0].c_str(), std::strerror(errno));
-        _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    RunResult result{-1, "", ""};
-    if (pid < 0) {
-        for (int fd : {in[1], out[0], err[0]})
-            close(fd);
-        result.err = std::string("fork: ") + std::strerror(errno);
-        return result;
-    }
-    fcntl(in[1], F_SETFL, O_NONBLOCK);
-    int writeFd = in[1];
-    std::size_t written = 0;
-    if (input.empty())
-        closeFd(writeFd);
-    int readFds[2] = {out[0], err[0]};
-    std::string* sinks[2] = {&result.out, &result.err};
-    while (writeFd >= 0 || readFds[0] >= 0 || readFds[1] >= 0) {
-        pollfd fds[3] = {{writeFd, POLLOUT, 0}, {readFds[0], POLLIN, 0}, {readFds[1], POLLIN, 0}};
-        if (poll(fds, 3, -1) < 0) {
-            if (errno == EINTR)
-                continue;
-            break;
-        }
-        if (writeFd >= 0 && fds[0].revents) {
-            const ssize_t count = write(writeFd, input.data() + written, input.size() - written);
-            if (count > 0)
-                written += static_cast<std::size_t>(count);
-            if ((count < 0 && errno != EAGAIN && errno != EINTR) || written == input.size())
-                closeFd(writeFd);
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (readFds[i] < 0 || !fds[i + 1].revents)
-                continue;
-            char buffer[65536];
-            const ssize_t count = read(readFds[i], buffer, sizeof buffer);
-            if (count > 0)
-                sinks[i]->append(buffer, static_cast<std::size_t>(count));
-            else if (count == 0 || errno != EINTR)
-                closeFd(readFds[i]);
-        }
-    }
-    closeFd(writeFd);
-    closeFd(readFds[0]);
-    closeFd(readFds[1]);
-    result.status = waitFor(pid);
-    return result;
-}
-#endif
 
 RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string& community,
                       const std::vector<std::string>& args, const std::vector<std::string>& options)
@@ -605,6 +305,41 @@ RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string
     argv.insert(argv.end(), args.begin(), args.end());
     const char* mibdirs = std::getenv("MIBDIRS");
     return runProgram(argv, "", "", {std::string("MIBDIRS=") + (mibdirs ? mibdirs : KOVO_TEST_MIBDIRS)});
+}
+
+std::string transcript(const std::string& file, const std::vector<std::pair<std::string, std::string>>& fill)
+{
+    const std::string path = std::string(KOVO_TESTS_SOURCE_DIR) + "/" + file;
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream read;
+    read << in.rdbuf();
+    std::string text = read.str();
+    if (!in)
+        ADD_FAILURE() << "no expected transcript " << path;
+    for (const auto& [name, value] : fill)
+        for (std::size_t at = 0; (at = text.find("{" + name + "}", at)) != std::string::npos; at += value.size())
+            text.replace(at, name.size() + 2, value);
+    return text;
+}
+
+std::string sessionTranscript(const std::string& crate, const std::string& output)
+{
+    return transcript("app/session.txt",
+                      {{"startup", transcript("library/startup.txt")}, {"crate", crate}, {"output", output}});
+}
+
+::testing::AssertionResult sameText(const std::string& expected, const std::string& actual)
+{
+    if (expected == actual)
+        return ::testing::AssertionSuccess();
+    const std::string dir = makeTempDir("kovo-diff");
+    std::ofstream(dir + "/expected", std::ios::binary) << expected;
+    std::ofstream(dir + "/actual", std::ios::binary) << actual;
+    const RunResult diff = runProgram({KOVO_DIFF, "-u", "--label", "expected", "--label", "actual", dir + "/expected",
+                                       dir + "/actual"});
+    std::error_code ignored;
+    std::filesystem::remove_all(dir, ignored);
+    return ::testing::AssertionFailure() << "the output differs from the expected transcript:\n" << diff.out;
 }
 
 std::string makeTempDir(const std::string& stem)

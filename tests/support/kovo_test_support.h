@@ -1,12 +1,15 @@
 // kovo_test_support.h: This file contains the test support shared by the test
-// suites: starting the simulated crate (crate-sim) through sim-launcher,
-// talking to its control channel, reading its request log, and running
-// programs to their end with their output captured.
+// suites: starting the simulated crate (crate-sim) through the process layer,
+// talking to its control channel, reading its request log, running Net-SNMP's
+// tools against it, and comparing output with the expected transcripts.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
+
+#include "kovo_process.h"
 
 namespace kovo::test {
 
@@ -23,17 +26,17 @@ struct LogEntry {
     long request = 0;                  // the request's number in order of arrival, from 1
 };
 
-// A running crate-sim, started for this test by sim-launcher and kept while
-// the connection to the launcher lasts; the destructor ends it, and the crate
-// is stopped and its folder removed unless the current test has failed.
+// A running crate-sim, started for this test through the process layer;
+// the destructor ends it, and removes its folder unless the current test has
+// failed.
 struct Sim {
     int port = 0;
     std::string address;               // "127.0.0.1:PORT", usable as a Net-SNMP peer name
-    std::string dir;                   // its own fresh temp folder, on the launcher's machine
+    std::string dir;                   // its own fresh temp folder
     bool logged = true;                // whether it keeps a request log
-    long pid = -1;                     // its process id on the launcher's machine (Linux)
-    std::intptr_t connection = -1;     // to the launcher (a socket)
-    mutable std::string replyBuffer;   // bytes received beyond the last whole reply
+    long pid = -1;                     // its process id (Linux)
+    Process process;                   // its control channel is its standard input and output
+    int lock = -1;                     // the lock of a fixed address, without a private network
     ~Sim();
     Sim() = default;
     Sim(Sim&&) noexcept;
@@ -47,14 +50,24 @@ enum class RequestLog { kept, none };
 
 // Starts crate-sim in a fresh temp folder with the given layout text (empty:
 // the built-in default layout) listening on `listen` (empty: a free loopback
-// port; a loopback UDP address only), and waits until it is ready. A crate on
-// a fixed port first waits for that address's lock file, which every test
-// run's crates take. The launcher is the one whose address
-// file KOVO_SIM_LAUNCHER names (CTest's fixture starts it); without that
-// variable, on Linux, a private launcher is started for the test program.
+// port), and waits until it says it is ready. A crate on a fixed port is
+// private to the test program: on Linux the program moves into a network
+// namespace of its own the first time (its children follow it), or, where
+// none can be made, holds the address's lock file while the crate lives.
 // Fails the calling test (ADD_FAILURE, then throws) with the sim's stderr if
 // it does not start. With RequestLog::none the sim has no log and simLog fails.
 Sim startSim(const std::string& layoutToml = "", const std::string& listen = "", RequestLog log = RequestLog::kept);
+
+// The same with a crate-sim of another build or an installed one, and `env`
+// ("NAME=value") added to its environment, which has the tests' MIBDIRS otherwise.
+Sim startSimProgram(const std::string& program, const std::vector<std::string>& env, const std::string& layoutToml,
+                    const std::string& listen, RequestLog log);
+
+// Keeps the crates on fixed addresses in the machine's network, under the
+// address's lock file, instead of a network namespace of the test program's
+// own: for a test whose programs run under Wine, whose sockets Wine's server
+// makes outside any namespace of the test's. Called before the first startSim.
+void keepMachineNetwork();
 
 // Sends one control command line to the sim and returns its one-line reply
 // without the newline ("" and a test failure if none comes).
@@ -75,24 +88,25 @@ std::string simStderr(const Sim& sim);
 // -1 if it was not running. Its log and standard error stay readable.
 int stopSim(Sim& sim);
 
-struct RunResult {
-    int status;                        // exit code, or 128+signal
-    std::string out, err;
-};
-
-// Runs a program to its end: argv[0] is a path (or a name looked up in PATH);
-// `input` is written to its standard input, then closed; cwd "" = current;
-// env entries "NAME=value" are added to (or override) the current
-// environment, an entry "NAME" removes the variable. Reads stdout and stderr
-// fully without deadlock; on Windows their line ends are made "\n".
-RunResult runProgram(const std::vector<std::string>& argv, const std::string& input = "",
-                     const std::string& cwd = "", const std::vector<std::string>& env = {});
-
 // Runs one of Net-SNMP's command-line tools ("snmpget", "snmpset",
 // "snmpwalk", ...) against the sim: SNMPv2c, the given community, the crate
 // MIB module loaded; `options` come before the agent address, `args` after it.
 RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string& community,
                       const std::vector<std::string>& args, const std::vector<std::string>& options = {});
+
+// The expected transcript in `file` (a path below the source tree's tests/
+// folder, next to the tests that compare with it), each "{NAME}" in it
+// replaced by fill's value for NAME; a failure of the test when it cannot be read.
+std::string transcript(const std::string& file, const std::vector<std::pair<std::string, std::string>>& fill = {});
+
+// The program's whole standard output in a run whose session to `crate`
+// opens and whose actions print `output`: the library's start-up, the
+// session's opening, the output, the session's close.
+std::string sessionTranscript(const std::string& crate, const std::string& output = "");
+
+// Whether `actual` is the `expected` text; if not, a unified diff says where.
+// Use as EXPECT_TRUE(sameText(transcript(...), run.out)).
+::testing::AssertionResult sameText(const std::string& expected, const std::string& actual);
 
 // A new, empty folder in the temp folder, named stem.RANDOM; throws if none can be made.
 std::string makeTempDir(const std::string& stem);
