@@ -104,19 +104,6 @@ int lockAddress(const std::string& listen)
 
 bool machineNetwork = false;  // see keepMachineNetwork
 
-// A crate on a fixed address is made private to this test program.
-int claimAddress(const std::string& listen)
-{
-#ifdef _WIN32
-    (void)listen;
-    return -1;
-#else
-    if (portOf(listen) == 0 || (!machineNetwork && privateNetwork()))
-        return -1;
-    return lockAddress(listen);
-#endif
-}
-
 // Ends the crate and returns its exit status. Under Wine no signal reaches a
 // Linux program, so it is told to quit on its control channel.
 int endCrate(Sim& sim)
@@ -162,6 +149,19 @@ void releaseSim(Sim& sim)
 void keepMachineNetwork()
 {
     machineNetwork = true;
+}
+
+// A crate on a fixed address is made private to this test program.
+int claimAddress(const std::string& listen)
+{
+#ifdef _WIN32
+    (void)listen;
+    return -1;
+#else
+    if (portOf(listen) == 0 || (!machineNetwork && privateNetwork()))
+        return -1;
+    return lockAddress(listen);
+#endif
 }
 
 Sim::~Sim()

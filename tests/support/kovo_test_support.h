@@ -69,6 +69,11 @@ Sim startSimProgram(const std::string& program, const std::vector<std::string>& 
 // makes outside any namespace of the test's. Called before the first startSim.
 void keepMachineNetwork();
 
+// Makes a fixed crate address ("udp:HOST:PORT") this test program's own, as
+// startSim does: by its network namespace, or by the address's lock file,
+// whose descriptor it returns to be closed when done (-1 when none is held).
+int claimAddress(const std::string& listen);
+
 // Sends one control command line to the sim and returns its one-line reply
 // without the newline ("" and a test failure if none comes).
 std::string simCommand(Sim& sim, const std::string& line);
