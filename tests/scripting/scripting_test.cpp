@@ -11,6 +11,8 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
 #include <numeric>
@@ -446,11 +448,12 @@ TEST(Scripting, SetAndWaitReachesItsTargetOrStopsNamingTheChannels)
         int status;
         const char* out;
         const char* err;
+        double reading = NAN, within = 0;  // the number printed after `out`, to within the wait's tolerance
     } cases[] = {
         {{"set", "slot 0", "outputVoltage", "5", "--wait", "--tolerance", "0.05"}, 0,
-         "channel 0  outputVoltage 5 V  outputMeasurementSenseVoltage 5 V\n", ""},
+         "channel 0  outputVoltage 5 V  outputMeasurementSenseVoltage ", "", 5, 0.05},
         {{"-v", "set", "2-3", "outputVoltage", "7", "--step", "1"}, 0,
-         "channel 3  outputVoltage 7 V  outputMeasurementSenseVoltage 7 V\n", "step 2 of 2 reached"},
+         "channel 3  outputVoltage 7 V  outputMeasurementSenseVoltage ", "step 2 of 2 reached", 7, 0.1},
         {{"set", "0-1", "outputVoltage", "30", "--wait"}, 1, "channel 1  outputVoltage 30 V",
          "channels 0 (failure: current too high), 1 (failure: current too high) tripped while ramping: stopped"},
         {{"check", "slot 0"}, 2, "KOVO CRITICAL - channels 0 (failure: current too high), 1 (failure: current too high) "
@@ -465,7 +468,12 @@ TEST(Scripting, SetAndWaitReachesItsTargetOrStopsNamingTheChannels)
         SCOPED_TRACE(testing::PrintToString(c.command));
         const auto run = kovoTool(sim, c.command);
         EXPECT_EQ(run.status, c.status) << run.err;
-        EXPECT_NE(run.out.find(c.out), std::string::npos) << run.out;
+        const auto at = run.out.find(c.out);
+        EXPECT_NE(at, std::string::npos) << run.out;
+        // The wait ends within its tolerance, not necessarily at the end of the ramp.
+        if (!std::isnan(c.reading) && at != std::string::npos) {
+            EXPECT_NEAR(std::strtod(run.out.c_str() + at + std::strlen(c.out), nullptr), c.reading, c.within) << run.out;
+        }
         EXPECT_NE(run.err.find(c.err), std::string::npos) << run.err;
     }
     std::vector<std::string> steps;
