@@ -10,8 +10,9 @@
 // finding its panel file and the MIB module and reading the crate at the
 // address compiled into it.
 //
-// Each case runs in a process of its own, which installs the tree once into
-// its work folder; the folder is kept when a case fails.
+// A run of the program installs the tree once, into a work folder that is
+// kept when a case fails; CTest runs each case alone, so each installs for
+// itself.
 #include <arpa/inet.h>
 #include <pwd.h>
 #include <unistd.h>
