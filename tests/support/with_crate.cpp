@@ -1,6 +1,6 @@
 // with_crate.cpp: This file contains with-crate, which gives a test written
-// in another language (the Python module's, the package's) crates of its
-// own, started through the process layer:
+// in another language (the Python module's) crates of its own, started
+// through the process layer:
 //
 //   with-crate [--sim PROGRAM] [--layout FILE] [--listen ADDRESS]...
 //              [--env NAME=VALUE]... -- COMMAND [ARGUMENT]...
