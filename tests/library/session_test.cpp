@@ -39,12 +39,18 @@ std::string capturedStdout()
 
 class Session : public testing::Test {
 protected:
+    static inline std::string initFailure;  // what a failed SnmpInit printed
+    // A failed SnmpInit fails each test in SetUp: a failure here would only
+    // have the suite's tests counted as skipped.
     static void SetUpTestSuite()
     {
         testing::internal::CaptureStdout();
-        ASSERT_EQ(SnmpInit(), 1) << capturedStdout();
-        capturedStdout();
+        const bool started = SnmpInit() == 1;
+        const std::string printed = capturedStdout();
+        if (!started)
+            initFailure = "SnmpInit failed:\n" + printed;
     }
+    void SetUp() override { ASSERT_TRUE(initFailure.empty()) << initFailure; }
 };
 
 }  // namespace

@@ -43,14 +43,17 @@ struct Text {
 
 class CrateSession : public ::testing::Test {
 protected:
-    // A set-up that fails leaves sim null; the suite's tests are skipped and
-    // the failure, with its reason, is the suite's.
-    static void SetUpTestSuite()
+    static bool initialised()
     {
         static const bool started = SnmpInit() == 1;  // the catalogue is filled once per process
-        ASSERT_TRUE(started) << "SnmpInit failed (its reason is on standard output); MIBDIRS is \""
-                             << (getenv("MIBDIRS") != nullptr ? getenv("MIBDIRS") : "(unset)") << "\"";
-        sim = new kovo::test::Sim(kovo::test::startSim(frozenLayout, ""));
+        return started;
+    }
+    // A set-up that fails leaves sim null, and each test fails in SetUp: a
+    // failure here would only have the suite's tests counted as skipped.
+    static void SetUpTestSuite()
+    {
+        if (initialised())
+            sim = new kovo::test::Sim(kovo::test::startSim(frozenLayout, ""));
     }
     static void TearDownTestSuite()
     {
@@ -62,6 +65,9 @@ protected:
     }
     void SetUp() override
     {
+        ASSERT_TRUE(initialised()) << "SnmpInit failed (its reason is on standard output); MIBDIRS is \""
+                                   << (getenv("MIBDIRS") != nullptr ? getenv("MIBDIRS") : "(unset)") << "\"";
+        ASSERT_NE(sim, nullptr) << "crate-sim did not start";
         session = SnmpOpen(sim->address.c_str());
         ASSERT_NE(session, nullptr);
         // On a loaded machine the crate's answer may take longer than 0.1 s,
@@ -73,8 +79,9 @@ protected:
     }
     void TearDown() override
     {
-        SnmpClose(session);
-        command("clear");
+        SnmpClose(session);  // null after a failed SetUp, which SnmpClose passes over
+        if (sim != nullptr)
+            command("clear");
     }
 
     // Runs one control command of the simulator and expects it to succeed.
