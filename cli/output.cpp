@@ -2,12 +2,15 @@
 // JSON, CSV and time-stamp formats of the kovo tool.
 #include "output.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
+
+#include "crate_text.h"
 
 namespace kovo_cli {
 
@@ -29,26 +32,15 @@ std::string dumped(const json& document)
 {
     const std::string text = document.dump(-1, ' ', false, json::error_handler_t::replace);
     std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        // The dump is well-formed UTF-8, so these byte patterns are whole characters.
-        const auto byte = [&](size_t k) { return i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0u; };
-        unsigned code = 0;
-        size_t length = 0;
-        if (byte(0) == 0xC2 && byte(1) >= 0x80 && byte(1) <= 0x9F)
-            code = byte(1), length = 2;                                      // C1 controls
-        else if (byte(0) == 0xD8 && byte(1) == 0x9C)
-            code = 0x061C, length = 2;                                       // Arabic letter mark
-        else if (byte(0) == 0xE2 && byte(1) == 0x80 &&
-                 (byte(2) == 0x8E || byte(2) == 0x8F || (byte(2) >= 0xA8 && byte(2) <= 0xAE)))
-            code = 0x2000 + (byte(2) - 0x80), length = 3;                    // marks, separators, embeddings
-        else if (byte(0) == 0xE2 && byte(1) == 0x81 && byte(2) >= 0xA6 && byte(2) <= 0xA9)
-            code = 0x2040 + (byte(2) - 0x80), length = 3;                    // isolates
-        if (length == 0) {
-            out += text[i];
-            continue;
-        }
-        out += fmt::format("\\u{:04x}", code);
-        i += length - 1;
+    for (size_t at = 0; at < text.size();) {
+        // The dump is well-formed UTF-8 with its C0 controls already escaped.
+        char32_t code = 0;
+        const size_t length = std::max<size_t>(1, torvan_text::utf8Sequence(std::string_view(text).substr(at), &code));
+        if (code >= 0x80 && torvan_text::steersTerminal(code))
+            out += fmt::format("\\u{:04x}", static_cast<unsigned>(code));
+        else
+            out.append(text, at, length);
+        at += length;
     }
     return out + "\n";
 }

@@ -14,9 +14,8 @@ namespace {
 // name shows as it is, and a longer one still fits on the table's line.
 constexpr size_t shownTextLimit = 64;
 
-// The length of the UTF-8 sequence that starts text, and its code point in
-// *code; 0 when text does not start with a well-formed sequence (a stray or
-// missing continuation byte, an overlong form, a surrogate, beyond U+10FFFF).
+}  // namespace
+
 size_t utf8Sequence(std::string_view text, char32_t* code)
 {
     const auto lead = static_cast<unsigned char>(text[0]);
@@ -45,17 +44,11 @@ size_t utf8Sequence(std::string_view text, char32_t* code)
     return length;
 }
 
-// Code points that move the cursor, start a terminal sequence, break the line
-// or reorder the text around them: C0, DEL and C1 controls, the line and
-// paragraph separators, and the bidirectional marks, embeddings, overrides
-// and isolates.
-bool isControl(char32_t code)
+bool steersTerminal(char32_t code)
 {
     return code < 0x20 || (code >= 0x7F && code <= 0x9F) || code == 0x061C || code == 0x200E || code == 0x200F ||
            (code >= 0x2028 && code <= 0x202E) || (code >= 0x2066 && code <= 0x2069);
 }
-
-}  // namespace
 
 std::string shown(std::string_view text)
 {
@@ -66,9 +59,9 @@ std::string shown(std::string_view text)
         char piece[16];
         if (length == 0)
             snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned char>(text[at]));
-        else if (code < 0x80 && isControl(code))
+        else if (code < 0x80 && steersTerminal(code))
             snprintf(piece, sizeof piece, "\\x%02X", static_cast<unsigned>(code));
-        else if (isControl(code))
+        else if (steersTerminal(code))
             snprintf(piece, sizeof piece, "\\u{%X}", static_cast<unsigned>(code));
         else
             snprintf(piece, sizeof piece, "%.*s", static_cast<int>(length), text.data() + at);

@@ -7,6 +7,7 @@
 #ifndef TORVAN_SNMP_CRATE_TEXT_H
 #define TORVAN_SNMP_CRATE_TEXT_H
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -20,6 +21,17 @@ namespace torvan_text {
  * is cut after a whole character or escape, marked with "...[N bytes]", N
  * being the whole text's byte count. */
 std::string shown(std::string_view text);
+
+/* The length of the well-formed UTF-8 sequence that starts text, and its code
+ * point in *code; 0 when text does not start with one (a stray or missing
+ * continuation byte, an overlong form, a surrogate, beyond U+10FFFF). */
+size_t utf8Sequence(std::string_view text, char32_t* code);
+
+/* Whether a code point moves the cursor, starts a terminal sequence, breaks
+ * the line or reorders the text around it: C0, DEL and C1 controls, the line
+ * and paragraph separators, and the bidirectional marks, embeddings,
+ * overrides and isolates. */
+bool steersTerminal(char32_t code);
 
 }  // namespace torvan_text
 
