@@ -8,6 +8,7 @@
 // channel current-limited, or ramping for longer than the ramp timeout (the
 // check reads again while channels ramp, up to that long). UNKNOWN: no
 // reading (no answer, an error answer) or a selection that cannot be.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -111,10 +112,8 @@ int check(const Context& context, const std::string& rows, double rampTimeout)
     std::vector<std::string> criticals, warnings;
     if (!f.tripped.empty())
         criticals.push_back(kovo_rows::namedChannels(f.tripped, [&](int channel) {
-                                for (size_t i = 0; i < f.tripped.size(); ++i)
-                                    if (f.tripped[i] == channel)
-                                        return fmt::format(" ({})", fmt::join(kovo_rows::statusBits(f.failures[i], false), ", "));
-                                return std::string();
+                                const auto i = std::find(f.tripped.begin(), f.tripped.end(), channel) - f.tripped.begin();
+                                return " (" + kovo_rows::failuresOf(f.failures[static_cast<size_t>(i)]) + ")";
                             }) + " tripped");
     if (!f.switchedOn.empty())
         criticals.push_back(fmt::format("crate switched off while {} switched on", kovo_rows::namedChannels(f.switchedOn) +

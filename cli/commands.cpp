@@ -38,19 +38,21 @@ std::string unitOf(const std::string& object)
     return unit != nullptr ? unit : "";
 }
 
-// The columns of the status table: name, heading, and its width as text.
+// The columns of the status table: object, heading, and whether it is text
+// (left-aligned) rather than a number (right-aligned).
 const struct {
     const char* object;
     const char* heading;
+    bool left;
 } statusColumns[] = {
-    {"outputName", "name"},
-    {"outputSwitch", "switch"},
-    {"outputVoltage", "set"},
-    {"outputCurrent", "limit"},
-    {"outputMeasurementSenseVoltage", "sense"},
-    {"outputMeasurementCurrent", "current"},
-    {"outputMeasurementTemperature", "temp"},
-    {"outputStatus", "status"},
+    {"outputName", "name", true},
+    {"outputSwitch", "switch", true},
+    {"outputVoltage", "set", false},
+    {"outputCurrent", "limit", false},
+    {"outputMeasurementSenseVoltage", "sense", false},
+    {"outputMeasurementCurrent", "current", false},
+    {"outputMeasurementTemperature", "temp", false},
+    {"outputStatus", "status", true},
 };
 
 using kovo_rows::shortest;
@@ -161,100 +163,111 @@ kovoValue parseValue(const std::string& text, int type, const std::string& objec
     return value;
 }
 
-// The scalar objects, in catalogue order.
-std::vector<int> crateWideObjects()
+// One status reading: the crate-wide objects and the status table's columns
+// of every present channel, with the crate's address and the time stamp.
+struct StatusReading {
+    std::vector<int> scalars = kovo_rows::crateWideObjects();
+    Values scalarValues{scalars.size()};
+    std::vector<int> columns;
+    kovo_rows::Table table;
+    std::string host, stamp;
+};
+
+std::string statusJson(const StatusReading& reading)
 {
-    std::vector<int> objects;
-    for (int i = 0; i < kovoObjectCount(); ++i)
-        if (kovoObjectRows(i) == 0)
-            objects.push_back(i);
-    return objects;
+    json document = json::object();
+    if (!reading.stamp.empty())
+        document["time"] = reading.stamp;
+    document["crate"] = reading.host;
+    document["scalars"] = json::object();
+    document["channels"] = json::array();
+    for (size_t i = 0; i < reading.scalars.size(); ++i)
+        addJson(document["scalars"], kovoObjectName(reading.scalars[i]), reading.scalarValues.values[i]);
+    for (int r = 0; r < reading.table.rows(); ++r) {
+        json row = {{"channel", reading.table.channel(r)}};
+        for (int column : reading.columns)
+            addJson(row, kovoObjectName(column), *reading.table.value(r, column));
+        document["channels"].push_back(row);
+    }
+    return dumped(document);
 }
 
-// One status reading: its text, JSON or CSV (the CSV heading when `first`),
-// stamped with the time when `stamped`; false (reported) on a failure.
-bool readStatus(const Context& context, bool stamped, bool first, std::string* out)
+// The CSV rows, after the heading when `first`.
+std::string statusCsv(const StatusReading& reading, bool first)
 {
-    const std::vector<int> scalars = crateWideObjects();
-    Values scalarValues(scalars.size());
-    if (!kovoReadScalars(context.crate, scalars.data(), static_cast<int>(scalars.size()), scalarValues.values.data()))
-        return false;
-    std::vector<int> columns;
-    for (const auto& column : statusColumns)
-        columns.push_back(objectNamed(column.object));
-    kovo_rows::Table table;
-    if (!table.read(context.crate, columns))
-        return false;
-    const std::string host = kovoHost(context.crate);
-    const std::string stamp = stamped ? timeStamp() : "";
+    const bool stamped = !reading.stamp.empty();
+    std::string s;
+    if (first) {
+        s = stamped ? "time,crate,channel" : "crate,channel";
+        for (int column : reading.columns)
+            s += "," + csvHeading(kovoObjectName(column));
+        s += "\n";
+    }
+    for (int r = 0; r < reading.table.rows(); ++r) {
+        s += fmt::format("{}{},{}", stamped ? reading.stamp + "," : "", csvField(reading.host), reading.table.channel(r));
+        for (int column : reading.columns)
+            s += "," + csvCells(kovoObjectName(column), *reading.table.value(r, column));
+        s += "\n";
+    }
+    return s;
+}
 
-    if (context.format == Format::json) {
-        json document = json::object();
-        if (stamped)
-            document["time"] = stamp;
-        document["crate"] = host;
-        document["scalars"] = json::object();
-        document["channels"] = json::array();
-        for (size_t i = 0; i < scalars.size(); ++i)
-            addJson(document["scalars"], kovoObjectName(scalars[i]), scalarValues.values[i]);
-        for (int r = 0; r < table.rows(); ++r) {
-            json row = {{"channel", table.channel(r)}};
-            for (int column : columns)
-                addJson(row, kovoObjectName(column), *table.value(r, column));
-            document["channels"].push_back(row);
-        }
-        *out = dumped(document);
-        return true;
+// The crate-wide values, then the channels' table, each column as wide as its widest cell.
+std::string statusText(const StatusReading& reading)
+{
+    const kovo_rows::Table& table = reading.table;
+    std::string s = fmt::format("crate {}{}\n", reading.host, reading.stamp.empty() ? "" : " at " + reading.stamp);
+    for (size_t i = 0; i < reading.scalars.size(); ++i) {
+        const char* name = kovoObjectName(reading.scalars[i]);
+        s += fmt::format("  {:<20} {}\n", name, text(reading.scalarValues.values[i], name));
     }
-    if (context.format == Format::csv) {
-        std::string s;
-        if (first) {
-            s = stamped ? "time,crate,channel" : "crate,channel";
-            for (int column : columns)
-                s += "," + csvHeading(kovoObjectName(column));
-            s += "\n";
-        }
-        for (int r = 0; r < table.rows(); ++r) {
-            s += fmt::format("{}{},{}", stamped ? stamp + "," : "", csvField(host), table.channel(r));
-            for (int column : columns)
-                s += "," + csvCells(kovoObjectName(column), *table.value(r, column));
-            s += "\n";
-        }
-        *out = s;
-        return true;
-    }
-    std::string s = fmt::format("crate {}{}\n", host, stamped ? " at " + stamp : "");
-    for (size_t i = 0; i < scalars.size(); ++i)
-        s += fmt::format("  {:<20} {}\n", kovoObjectName(scalars[i]), text(scalarValues.values[i], kovoObjectName(scalars[i])));
-    s += fmt::format("\n{:>7}", "channel");
-    const int columnCount = static_cast<int>(columns.size());
+    const size_t columnCount = reading.columns.size();
     std::vector<std::vector<std::string>> cells(static_cast<size_t>(table.rows()));
     std::vector<size_t> widths;
-    for (int c = 0; c < columnCount; ++c) {
+    for (size_t c = 0; c < columnCount; ++c) {
         size_t width = std::string(statusColumns[c].heading).size();
         for (int r = 0; r < table.rows(); ++r) {
-            cells[static_cast<size_t>(r)].push_back(cell(*table.value(r, columns[static_cast<size_t>(c)]), statusColumns[c].object));
-            width = std::max(width, cells[static_cast<size_t>(r)].back().size());
+            auto& row = cells[static_cast<size_t>(r)];
+            row.push_back(cell(*table.value(r, reading.columns[c]), statusColumns[c].object));
+            width = std::max(width, row.back().size());
         }
         widths.push_back(width);
     }
-    // Texts and the status bits are left-aligned, numbers right-aligned.
-    auto left = [](int c) { return c == 0 || c == 1 || c == 7; };
-    for (int c = 0; c < columnCount; ++c)
-        s += left(c) ? fmt::format("  {:<{}}", statusColumns[c].heading, c + 1 < columnCount ? widths[static_cast<size_t>(c)] : 0)
-                     : fmt::format("  {:>{}}", statusColumns[c].heading, widths[static_cast<size_t>(c)]);
+    // The last column, when left-aligned, is not padded: no line ends in blanks.
+    auto aligned = [&](size_t c, const std::string& text) {
+        return statusColumns[c].left ? fmt::format("  {:<{}}", text, c + 1 < columnCount ? widths[c] : 0)
+                                     : fmt::format("  {:>{}}", text, widths[c]);
+    };
+    s += fmt::format("\n{:>7}", "channel");
+    for (size_t c = 0; c < columnCount; ++c)
+        s += aligned(c, statusColumns[c].heading);
     s += "\n";
     for (int r = 0; r < table.rows(); ++r) {
         s += fmt::format("{:>7}", table.channel(r));
-        for (int c = 0; c < columnCount; ++c) {
-            const std::string& v = cells[static_cast<size_t>(r)][static_cast<size_t>(c)];
-            s += left(c) ? fmt::format("  {:<{}}", v, c + 1 < columnCount ? widths[static_cast<size_t>(c)] : 0)
-                         : fmt::format("  {:>{}}", v, widths[static_cast<size_t>(c)]);
-        }
+        for (size_t c = 0; c < columnCount; ++c)
+            s += aligned(c, cells[static_cast<size_t>(r)][c]);
         s += "\n";
     }
-    s += fmt::format("{} channels\n", table.rows());
-    *out = s;
+    return s + fmt::format("{} channels\n", table.rows());
+}
+
+// One status reading as text, JSON or CSV (the CSV heading when `first`),
+// stamped with the time when `stamped`; false (reported) on a failure.
+bool readStatus(const Context& context, bool stamped, bool first, std::string* out)
+{
+    StatusReading reading;
+    if (!kovoReadScalars(context.crate, reading.scalars.data(), static_cast<int>(reading.scalars.size()),
+                         reading.scalarValues.values.data()))
+        return false;
+    for (const auto& column : statusColumns)
+        reading.columns.push_back(objectNamed(column.object));
+    if (!reading.table.read(context.crate, reading.columns))
+        return false;
+    reading.host = kovoHost(context.crate);
+    reading.stamp = stamped ? timeStamp() : "";
+    *out = context.format == Format::json  ? statusJson(reading)
+           : context.format == Format::csv ? statusCsv(reading, first)
+                                           : statusText(reading);
     return true;
 }
 

@@ -2,6 +2,7 @@
 // is written, the steps, and the readings that end each step.
 #include "ramp.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <thread>
@@ -56,6 +57,12 @@ bool isOn(const Table& table, int row)
 {
     return integerOf(table, row, "outputSwitch", 0) == 1 &&
            (integerOf(table, row, "outputStatus", 0) & statusBit("on")) != 0;
+}
+
+// Where a channel stands in the list the ramp was given, which its readings follow.
+size_t indexOf(const std::vector<int>& channels, int channel)
+{
+    return static_cast<size_t>(std::find(channels.begin(), channels.end(), channel) - channels.begin());
 }
 
 const char* verb(const std::vector<int>& channels, const char* one, const char* many)
@@ -152,16 +159,13 @@ RampResult ramp(kovoCrate* crate, const std::vector<int>& channels, double volta
                 else if (!(std::fabs(reading.sense - static_cast<float>(reading.target)) <= options.tolerance))
                     outside.push_back(reading.channel);
             }
-            auto statusOf = [&](int channel) {
-                for (size_t i = 0; i < channels.size(); ++i)
-                    if (channels[i] == channel)
-                        return fmt::format(" ({})", fmt::join(statusBits(failureBitsOf(result.readings[i].status &
-                                                                                       ~before[i]), false), ", "));
-                return std::string();
+            auto failures = [&](int channel) {
+                const size_t i = indexOf(channels, channel);
+                return " (" + failuresOf(result.readings[i].status & ~before[i]) + ")";
             };
             if (!trips.empty())
                 return ended(std::move(result), RampEnd::tripped,
-                             namedChannels(trips, statusOf) + " tripped while ramping: stopped", trips);
+                             namedChannels(trips, failures) + " tripped while ramping: stopped", trips);
             if (state.mainSwitch != 1)
                 return ended(std::move(result), RampEnd::crateOff,
                              "the crate was switched off while ramping: stopped", {});
@@ -175,12 +179,9 @@ RampResult ramp(kovoCrate* crate, const std::vector<int>& channels, double volta
                 break;
             if (secondsSince(stepStart) > options.timeout) {
                 auto where = [&](int channel) {
-                    for (const RampReading& r : result.readings)
-                        if (r.channel == channel)
-                            return fmt::format(" at {} V of {} V{}", static_cast<float>(r.sense),
-                                               static_cast<float>(r.target),
-                                               (r.status & statusBit("currentLimited")) != 0 ? " (current limited)" : "");
-                    return std::string();
+                    const RampReading& r = result.readings[indexOf(channels, channel)];
+                    return fmt::format(" at {} V of {} V{}", static_cast<float>(r.sense), static_cast<float>(r.target),
+                                       (r.status & statusBit("currentLimited")) != 0 ? " (current limited)" : "");
                 };
                 return ended(std::move(result), RampEnd::timedOut,
                              fmt::format("{}{} not within {} V after {} s: stopped waiting", namedChannels(outside, where),

@@ -189,8 +189,7 @@ Resolved resolve(const Selection& selection, const Table* table)
             if (table->rowOf(channel) >= 0)
                 chosen[static_cast<size_t>(channel)] = true;
             else if (range.single)
-                throw SelectionError{fmt::format("channel {} (slot {}, channel {} of the slot) is not in the crate",
-                                                 channel, channel / slotChannels, channel % slotChannels)};
+                throw SelectionError{absentChannel(channel)};
             else
                 resolved.skipped.push_back(channel);
         }
@@ -214,6 +213,21 @@ Resolved resolve(const Selection& selection, const Table* table)
     std::sort(resolved.skipped.begin(), resolved.skipped.end());
     resolved.skipped.erase(std::unique(resolved.skipped.begin(), resolved.skipped.end()), resolved.skipped.end());
     return resolved;
+}
+
+std::string absentChannel(int channel)
+{
+    return fmt::format("channel {} (slot {}, channel {} of the slot) is not in the crate", channel,
+                       channel / slotChannels, channel % slotChannels);
+}
+
+std::vector<int> crateWideObjects()
+{
+    std::vector<int> objects;
+    for (int i = 0; i < kovoObjectCount(); ++i)
+        if (kovoObjectRows(i) == 0)
+            objects.push_back(i);
+    return objects;
 }
 
 std::string channelList(const std::vector<int>& channels)
@@ -249,6 +263,11 @@ std::string namedChannels(const std::vector<int>& channels, const std::function<
 bool tripped(long status)
 {
     return failureBitsOf(status) != 0;
+}
+
+std::string failuresOf(long status)
+{
+    return fmt::format("{}", fmt::join(statusBits(failureBitsOf(status), false), ", "));
 }
 
 long statusBit(const std::string& name)

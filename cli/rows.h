@@ -89,6 +89,13 @@ struct Resolved {
 };
 Resolved resolve(const Selection& selection, const Table* table);
 
+// What is said of a single channel named that the crate does not have:
+// "channel 103 (slot 1, channel 3 of the slot) is not in the crate".
+std::string absentChannel(int channel);
+
+// The crate-wide objects, in the catalogue's order.
+std::vector<int> crateWideObjects();
+
 // Channels as a person reads a list of them: "0-7, 12, 100-107".
 std::string channelList(const std::vector<int>& channels);
 
@@ -100,6 +107,9 @@ std::string namedChannels(const std::vector<int>& channels, const std::function<
 // whether it has one latched.
 long failureBitsOf(long status);
 bool tripped(long status);
+// The labels of the failure bits an outputStatus has latched, as a person
+// reads them: "failure: current too high, ...".
+std::string failuresOf(long status);
 // Whether an object's value is a mask of status bits: outputStatus, sysStatus.
 bool isStatus(const std::string& object);
 // The names or labels of the bits a status value has set ("bit 12" for a bit

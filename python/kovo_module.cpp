@@ -211,10 +211,7 @@ public:
 
     py::dict scalars()
     {
-        std::vector<int> objects;
-        for (int i = 0; i < kovoObjectCount(); ++i)
-            if (kovoObjectRows(i) == 0)
-                objects.push_back(i);
+        const std::vector<int> objects = kovo_rows::crateWideObjects();
         std::vector<kovoValue> values(objects.size(), kovoValue{});
         if (!call([&](kovoCrate* c) {
                 return kovoReadScalars(c, objects.data(), static_cast<int>(objects.size()), values.data());
@@ -268,7 +265,7 @@ public:
             return kovoFreeValue(&value);
         if (kovoLastOutcome(crate_)->kind != KOVO_NO_SUCH)
             fail(false);
-        raise(address_, "", absent(channel), "no such instance", {channel});
+        raise(address_, "", kovo_rows::absentChannel(channel), "no such instance", {channel});
     }
 
     // The channels rows name: a selection resolved against one bulk read, or
@@ -363,12 +360,6 @@ public:
         for (const kovo_rows::RampReading& reading : result.readings)
             senses[py::int_(reading.channel)] = py::float_(kovo_rows::shortest(reading.sense));
         return senses;
-    }
-
-    static std::string absent(int channel)
-    {
-        return "channel " + std::to_string(channel) + " (slot " + std::to_string(channel / kovo_rows::slotChannels) +
-               ", channel " + std::to_string(channel % kovo_rows::slotChannels) + " of the slot) is not in the crate";
     }
 
 private:
