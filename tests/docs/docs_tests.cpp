@@ -73,12 +73,6 @@ struct ScratchTree {
     }
 };
 
-std::string fileText(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
 // The running processes whose environment holds the entry `mark`, with their command lines.
 std::map<long, std::string> marked(const std::string& mark)
 {
@@ -86,9 +80,9 @@ std::map<long, std::string> marked(const std::string& mark)
     for (const fs::directory_entry& entry : fs::directory_iterator("/proc")) {
         const std::string pid = entry.path().filename();
         if (pid.find_first_not_of("0123456789") != std::string::npos ||
-            fileText(entry.path() / "environ").find(mark + '\0') == std::string::npos)
+            readFile(entry.path() / "environ").find(mark + '\0') == std::string::npos)
             continue;
-        std::string command = fileText(entry.path() / "cmdline");
+        std::string command = readFile(entry.path() / "cmdline");
         std::replace(command.begin(), command.end(), '\0', ' ');
         found[std::stol(pid)] = command;
     }

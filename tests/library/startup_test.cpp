@@ -11,20 +11,13 @@
 #include "kovo_test_support.h"
 
 namespace fs = std::filesystem;
+using kovo::test::readFile;
 using kovo::test::sameText;
 using kovo::test::transcript;
 
 namespace {
 
 using Output = kovo::test::RunResult;
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 fs::path freshDir()
 {

@@ -103,12 +103,4 @@ bool waitUntil(const std::function<bool()>& done, double seconds)
     return true;
 }
 
-std::string readFile(const std::filesystem::path& path)
-{
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 }  // namespace kovo::monitoring

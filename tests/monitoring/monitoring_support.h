@@ -37,6 +37,4 @@ std::string httpGet(const std::string& address, const std::string& path,
 // Polls until `done` holds, for at most `seconds`; false if it never did.
 bool waitUntil(const std::function<bool()>& done, double seconds);
 
-std::string readFile(const std::filesystem::path& path);
-
 }  // namespace kovo::monitoring

@@ -72,12 +72,6 @@ std::string join(const std::vector<std::string>& parts, const std::string& separ
     return text;
 }
 
-std::string fileText(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(file), {}};
-}
-
 std::vector<std::string> words(const std::string& text)
 {
     std::istringstream stream(text);
@@ -118,7 +112,7 @@ std::string execLine(const std::string& prefix)
 // Whether the desktop entry installed under `prefix` starts the program installed there.
 bool desktopEntryStartsProgram(const std::string& prefix)
 {
-    const std::vector<std::string> entry = lines(fileText(prefix + "/share/applications/kovo_uir.desktop"));
+    const std::vector<std::string> entry = lines(readFile(prefix + "/share/applications/kovo_uir.desktop"));
     return std::ranges::find(entry, execLine(prefix)) != entry.end();
 }
 
@@ -208,7 +202,7 @@ protected:
             prefix = work + "/prefix";
             std::ofstream(work + "/snmp.conf") << "mibs :\nmibdirs /usr/share/snmp/mibs/ietf\n";
             must({"cmake", "--install", build, "--prefix", prefix});
-            manifest = lines(fileText(build + "/install_manifest.txt"));
+            manifest = lines(readFile(build + "/install_manifest.txt"));
         } catch (const std::exception& e) {
             installFailure = e.what();
         }
@@ -393,7 +387,7 @@ TEST_F(Package, InstalledProgramFromRootReadsTheCrateAtItsAddress)
     EXPECT_TRUE(std::ranges::any_of(requests, [](const LogEntry& entry) {
         return entry.pdu == "GET" && entry.name == "sysMainSwitch.0";
     })) << "the installed program did not read the crate at " << KOVO_CRATE_ADDRESS << "\n"
-        << fileText(sim.dir + "/requests.jsonl") << app.out << app.err;
+        << readFile(sim.dir + "/requests.jsonl") << app.out << app.err;
 }
 
 }  // namespace

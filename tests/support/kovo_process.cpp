@@ -80,14 +80,19 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& in
     return run({.argv = argv, .cwd = cwd, .env = env}, input);
 }
 
+std::string readFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
 std::string waitForFile(const std::string& path, const std::string& needle, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        std::ifstream file(path, std::ios::binary);
-        std::ostringstream read;
-        read << file.rdbuf();
-        const std::string text = read.str();
+        const std::string text = readFile(path);
         const std::size_t at = text.find(needle);
         if (at != std::string::npos && text.find('\n', at) != std::string::npos)
             return text;

@@ -103,6 +103,9 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& in
                      const std::string& cwd = "", const std::vector<std::string>& env = {});
 RunResult run(const Start& start, const std::string& input = "", int timeoutMs = -1);
 
+// The whole of a file, byte for byte; "" when it cannot be read.
+std::string readFile(const std::string& path);
+
 // Waits until the file holds `needle` and the end of the line it is on
 // (needle "": a whole first line); the file's text, "" after timeoutMs.
 std::string waitForFile(const std::string& path, const std::string& needle = "", int timeoutMs = hangGuardMs);

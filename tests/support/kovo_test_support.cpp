@@ -32,14 +32,6 @@ namespace kovo::test {
 
 namespace {
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // The port of a listening address ("udp:HOST:PORT", "udp6:[::1]:PORT"); 0 when it has none.
 int portOf(const std::string& listen)
 {
@@ -310,11 +302,8 @@ RunResult runSnmpTool(const std::string& tool, const Sim& sim, const std::string
 std::string transcript(const std::string& file, const std::vector<std::pair<std::string, std::string>>& fill)
 {
     const std::string path = std::string(KOVO_TESTS_SOURCE_DIR) + "/" + file;
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream read;
-    read << in.rdbuf();
-    std::string text = read.str();
-    if (!in)
+    std::string text = readFile(path);
+    if (!std::filesystem::is_regular_file(path))
         ADD_FAILURE() << "no expected transcript " << path;
     for (const auto& [name, value] : fill)
         for (std::size_t at = 0; (at = text.find("{" + name + "}", at)) != std::string::npos; at += value.size())

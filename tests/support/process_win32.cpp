@@ -94,13 +94,6 @@ std::string withLinuxLineEnds(const std::string& text)
     return result;
 }
 
-std::string readFile(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
 
 // Collects one output into its text until it ends; `read` gives the next bytes, 0 at the end.
 template <typename Read>
