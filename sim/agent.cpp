@@ -311,12 +311,8 @@ void echoSet(netsnmp_request_info* request)
 // get or set (its answer would be too big for the crate).
 bool tooBig(const netsnmp_agent_request_info* reqinfo)
 {
-    if (simulation.maxVariables <= 0 || !reqinfo->asp || !reqinfo->asp->pdu)
-        return false;
-    int count = 0;
-    for (const netsnmp_variable_list* vb = reqinfo->asp->pdu->variables; vb; vb = vb->next_variable)
-        ++count;
-    return count > simulation.maxVariables;
+    return simulation.maxVariables > 0 && reqinfo->asp && reqinfo->asp->pdu &&
+           variablesOf(reqinfo->asp->pdu) > static_cast<std::size_t>(simulation.maxVariables);
 }
 
 int handleRequests(netsnmp_mib_handler*, netsnmp_handler_registration*, netsnmp_agent_request_info* reqinfo,

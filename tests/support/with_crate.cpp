@@ -2,12 +2,10 @@
 // in another language (the Python module's) crates of its own, started
 // through the process layer:
 //
-//   with-crate [--sim PROGRAM] [--layout FILE] [--listen ADDRESS]...
-//              [--env NAME=VALUE]... -- COMMAND [ARGUMENT]...
+//   with-crate [--layout FILE] [--listen ADDRESS]... -- COMMAND [ARGUMENT]...
 //
-// starts crate-sim (the build's, or PROGRAM, with the NAME=VALUE entries in
-// its environment) with a request log, one on each ADDRESS given (one on a
-// free loopback port when none is), runs COMMAND with
+// starts the build's crate-sim with a request log, one on each ADDRESS given
+// (one on a free loopback port when none is), runs COMMAND with
 //   KOVO_TEST_CRATE          the first crate's address, a Net-SNMP peer name
 //   KOVO_TEST_CRATE_LOG      its request log (JSON lines)
 //   KOVO_TEST_CRATE_CONTROL  the descriptor of its control channel: a line
@@ -23,8 +21,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 #include "kovo_test_support.h"
@@ -50,8 +46,8 @@ void relayControl(kovo::test::Sim& sim, int fd)
 
 int main(int argc, char** argv)
 {
-    std::string program = KOVO_CRATE_SIM, layout;
-    std::vector<std::string> listen, env, command;
+    std::string layout;
+    std::vector<std::string> listen, command;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--") {
@@ -61,32 +57,25 @@ int main(int argc, char** argv)
         if (i + 1 == argc || option.rfind("--", 0) != 0)
             break;
         const std::string value = argv[++i];
-        if (option == "--sim")
-            program = value;
-        else if (option == "--layout")
+        if (option == "--layout")
             layout = value;
         else if (option == "--listen")
             listen.push_back(value);
-        else if (option == "--env")
-            env.push_back(value);
+        else
+            break;  // an unknown option: the usage
     }
     if (command.empty()) {
-        std::fputs("usage: with-crate [--sim PROGRAM] [--layout FILE] [--listen ADDRESS]... [--env NAME=VALUE]... "
-                   "-- COMMAND [ARGUMENT]...\n",
-                   stderr);
+        std::fputs("usage: with-crate [--layout FILE] [--listen ADDRESS]... -- COMMAND [ARGUMENT]...\n", stderr);
         return 2;
     }
-    std::ostringstream layoutText;
-    if (!layout.empty())
-        layoutText << std::ifstream(layout).rdbuf();
+    const std::string layoutText = layout.empty() ? "" : kovo::test::readFile(layout);
     if (listen.empty())
         listen.push_back("");
     std::vector<kovo::test::Sim> sims;
     std::string addresses;
     try {
         for (const std::string& where : listen) {
-            sims.push_back(kovo::test::startSimProgram(program, env, layoutText.str(), where,
-                                                       kovo::test::RequestLog::kept));
+            sims.push_back(kovo::test::startSim(layoutText, where));
             addresses += (addresses.empty() ? "" : " ") + sims.back().address;
         }
     } catch (const std::exception& e) {
