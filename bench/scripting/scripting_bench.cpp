@@ -21,6 +21,7 @@
 #include "kovo_bench_support.h"
 #include "kovo_crate.h"
 #include "kovo_test_support.h"
+#include "rows.h"
 #include "netsnmplib.h"
 
 namespace {
@@ -32,19 +33,10 @@ kovoCrate* crate = nullptr;
 // The ramp crate's rates: a step of rampStep volts takes rampStep / rampRate seconds.
 constexpr double rampRate = 10, rampStep = 2;
 
-// The columns of kovo's status table, and the crate-wide objects it reads.
+// The columns of kovo's status table.
 const char* const statusColumns[] = {"outputName", "outputSwitch", "outputVoltage", "outputCurrent",
                                      "outputMeasurementSenseVoltage", "outputMeasurementCurrent",
                                      "outputMeasurementTemperature", "outputStatus"};
-
-std::vector<int> crateWide()
-{
-    std::vector<int> objects;
-    for (int i = 0; i < kovoObjectCount(); ++i)
-        if (kovoObjectRows(i) == 0)
-            objects.push_back(i);
-    return objects;
-}
 
 // Runs a program to its end with its output read through a pipe; false when
 // it cannot be started or fails.
@@ -115,7 +107,7 @@ void BM_oneGetEach(benchmark::State& state)
 {
     if (!prepare(state))
         return;
-    const std::vector<int> scalars = crateWide();
+    const std::vector<int> scalars = kovo_rows::crateWideObjects();
     for (auto _ : state) {
         kovoValue value{};
         bool ok = true;
@@ -147,7 +139,7 @@ void BM_snmpbulkwalk(benchmark::State& state)
         commands.back().push_back(dotted(kovoObject(column), ""));
     }
     commands.push_back(toolCommand({"snmpget"}, "ovalis"));
-    for (int object : crateWide())
+    for (int object : kovo_rows::crateWideObjects())
         commands.back().push_back(dotted(object, ".0"));
     spawnEach(state, commands);
 }
