@@ -37,7 +37,7 @@ namespace fs = std::filesystem;
 namespace {
 
 const fs::path source = KOVO_SOURCE_DIR;
-const std::string hallLayout = readFile(source / "monitoring/crates/hall-1000.toml");
+const std::string hallLayout = kovo::test::readFile(source / "monitoring/crates/hall-1000.toml");
 
 std::string address;        // the benchmarked crate
 HSNMP session = nullptr;
